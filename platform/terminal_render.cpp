@@ -1,0 +1,249 @@
+#include "platform/terminal_render.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstddef>
+#include <limits>
+#include <utility>
+
+#include "platform/cp437.h"
+
+namespace platform {
+namespace {
+
+constexpr std::uint8_t kDefaultAttr = 7;
+constexpr ConsoleCell kBlank{' ', kDefaultAttr};
+
+constexpr std::string_view kCsi = "\x1b[";
+constexpr std::string_view kHideCursor = "\x1b[?25l";
+constexpr std::string_view kShowCursor = "\x1b[?25h";
+constexpr std::string_view kEraseToEndOfLine = "\x1b[K";
+
+void append_number(std::string& out, int n) {
+    char digits[12];
+    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    out.append(digits, end);
+}
+
+// CSI n <final>, with n left out where 1 is the default.
+void append_csi(std::string& out, int n, char final_byte) {
+    out += kCsi;
+    if (n != 1) append_number(out, n);
+    out += final_byte;
+}
+
+// Console colour bits are blue 1, green 2, red 4; ANSI numbers red 1, green 2,
+// blue 4. Intensity (8) selects the bright range.
+int ansi_colour(int console_colour, int normal_base, int bright_base) {
+    const int rgb = ((console_colour & 1) << 2) | (console_colour & 2) | ((console_colour & 4) >> 2);
+    return ((console_colour & 8) != 0 ? bright_base : normal_base) + rgb;
+}
+int sgr_foreground(std::uint8_t attr) { return ansi_colour(attr & 0x0F, 30, 90); }
+int sgr_background(std::uint8_t attr) { return ansi_colour(attr >> 4, 40, 100); }
+
+// The cell as the terminal can show it: byte 0 has the blank's glyph, and
+// only the colour byte of the attribute is drawn.
+ConsoleCell shown_form(ConsoleCell cell) {
+    return {cell.ch == 0 ? std::uint8_t{' '} : cell.ch, static_cast<WORD>(cell.attr & 0xFF)};
+}
+
+ConsoleCell frame_cell(const Frame& frame, int x, int y) {
+    if (x >= frame.cols || y >= frame.rows) return kBlank;
+    const std::size_t index = static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.cols) + x;
+    return index < frame.cells.size() ? shown_form(frame.cells[index]) : kBlank;
+}
+
+}  // namespace
+
+TerminalRenderer::TerminalRenderer(int cols, int rows) : cols_(0), rows_(0) { reset(cols, rows); }
+
+void TerminalRenderer::reset(int cols, int rows) {
+    cols_ = std::max(cols, 1);
+    rows_ = std::max(rows, 1);
+    known_ = false;
+    shown_.assign(static_cast<std::size_t>(cols_) * static_cast<std::size_t>(rows_), kBlank);
+}
+
+std::string TerminalRenderer::take_output() { return std::exchange(out_, {}); }
+
+void TerminalRenderer::bell() { out_ += '\a'; }
+
+ConsoleCell& TerminalRenderer::shown(int x, int y) {
+    return shown_[static_cast<std::size_t>(y) * static_cast<std::size_t>(cols_) + x];
+}
+
+void TerminalRenderer::redraw_all() {
+    // Default colours first, so that the erased screen has the default
+    // background.
+    out_ += "\x1b[0m\x1b[H\x1b[2J";
+    std::fill(shown_.begin(), shown_.end(), kBlank);
+    pen_ = kDefaultAttr;
+    at_ = {};
+    known_ = true;
+}
+
+void TerminalRenderer::draw(const Frame& frame) {
+    const bool full = !known_;
+    if (full) redraw_all();
+
+    const bool cursor_inside =
+        frame.cursor_x >= 0 && frame.cursor_x < cols_ && frame.cursor_y >= 0 && frame.cursor_y < rows_;
+    const bool show_cursor = frame.cursor_visible && cursor_inside;
+    // Hidden before drawing, shown after it: the cursor is never seen moving
+    // over the cells being drawn.
+    if (!show_cursor && (full || cursor_shown_)) {
+        out_ += kHideCursor;
+        cursor_shown_ = false;
+    }
+
+    for (int y = 0; y < rows_; ++y)
+        draw_row(frame, y);
+
+    if (cursor_inside) {
+        // A wrap pending after the last column leaves the cursor shown in
+        // that column, so it is already where it should be.
+        if (at_.x != frame.cursor_x || at_.y != frame.cursor_y) {
+            out_ += move_sequence(frame.cursor_x, frame.cursor_y);
+            at_ = {frame.cursor_x, frame.cursor_y, false};
+        }
+    }
+    if (show_cursor && (full || !cursor_shown_)) {
+        out_ += kShowCursor;
+        cursor_shown_ = true;
+    }
+}
+
+void TerminalRenderer::draw_row(const Frame& frame, int y) {
+    // A run of blanks to the end of the row that differs from what is shown
+    // is cheaper to erase than to write, and erasing never wraps.
+    int blank_from = cols_;
+    while (blank_from > 0 && frame_cell(frame, blank_from - 1, y) == kBlank)
+        --blank_from;
+    int erase_from = -1;
+    int erase_last = -1;
+    for (int x = blank_from; x < cols_; ++x) {
+        if (shown(x, y) == kBlank) continue;
+        if (erase_from < 0) erase_from = x;
+        erase_last = x;
+    }
+    const bool erase = erase_from >= 0 && erase_last - erase_from + 1 > static_cast<int>(kEraseToEndOfLine.size());
+
+    const int write_end = erase ? erase_from : cols_;
+    for (int x = 0; x < write_end; ++x) {
+        const ConsoleCell want = frame_cell(frame, x, y);
+        if (want != shown(x, y)) put(x, y, want);
+    }
+    if (erase) {
+        move_for_write(erase_from, y);
+        set_pen(kDefaultAttr);
+        out_ += kEraseToEndOfLine;
+        std::fill_n(&shown(erase_from, y), cols_ - erase_from, kBlank);
+    }
+}
+
+void TerminalRenderer::put(int x, int y, ConsoleCell cell) {
+    move_for_write(x, y);
+    set_pen(static_cast<std::uint8_t>(cell.attr));
+    out_ += cp437_utf8(cell.ch);
+    shown(x, y) = cell;
+    at_ = x + 1 < cols_ ? TermCursor{x + 1, y, false} : TermCursor{x, y, true};
+}
+
+void TerminalRenderer::set_pen(std::uint8_t attr) {
+    if (attr == pen_) return;
+    out_ += kCsi;
+    if (attr == kDefaultAttr) {
+        out_ += '0';
+    } else if (pen_ == kDefaultAttr) {
+        // The terminal's default colours are not colours 7 and 0: both are set.
+        append_number(out_, sgr_foreground(attr));
+        out_ += ';';
+        append_number(out_, sgr_background(attr));
+    } else {
+        const bool fg = (attr & 0x0F) != (pen_ & 0x0F);
+        const bool bg = (attr & 0xF0) != (pen_ & 0xF0);
+        if (fg) append_number(out_, sgr_foreground(attr));
+        if (fg && bg) out_ += ';';
+        if (bg) append_number(out_, sgr_background(attr));
+    }
+    out_ += 'm';
+    pen_ = attr;
+}
+
+// The shortest way from where the terminal's cursor is to (x, y). From a
+// pending wrap only absolute moves and line starts are used: terminals differ
+// in what relative moves do from that state, and some keep the wrap pending
+// through a carriage return that does not move the cursor (one column).
+std::string TerminalRenderer::move_sequence(int x, int y) const {
+    std::string best;
+    best += kCsi;
+    if (x != 0 || y != 0) append_number(best, y + 1);
+    if (x != 0) {
+        best += ';';
+        append_number(best, x + 1);
+    }
+    best += 'H';
+
+    auto consider = [&best](std::string candidate) {
+        if (candidate.size() < best.size()) best = std::move(candidate);
+    };
+    auto csi = [](int n, char final_byte) {
+        std::string s;
+        append_csi(s, n, final_byte);
+        return s;
+    };
+    const bool relative = !at_.wrap_pending;
+    if (y == at_.y) {
+        if (x == 0 && at_.x != 0) consider("\r");
+        if (relative && x > at_.x) consider(csi(x - at_.x, 'C'));
+        if (relative && x < at_.x) {
+            consider(std::string(static_cast<std::size_t>(at_.x - x), '\b'));
+            consider(csi(at_.x - x, 'D'));
+        }
+    } else if (x == 0 && y == at_.y + 1) {
+        consider("\r\n");
+    } else if (relative && x == at_.x) {
+        consider(y < at_.y ? csi(at_.y - y, 'A') : csi(y - at_.y, 'B'));
+    }
+    return best;
+}
+
+void TerminalRenderer::move_for_write(int x, int y) {
+    if (at_.x == x && at_.y == y && !at_.wrap_pending) return;
+    std::string move = move_sequence(x, y);
+    if (y == at_.y && x > at_.x && !at_.wrap_pending && gap_cost(x) < static_cast<int>(move.size())) {
+        // Writing again the few cells in between (unchanged, in the colours
+        // in effect) costs less than a cursor move.
+        for (int gx = at_.x; gx < x; ++gx)
+            out_ += cp437_utf8(shown(gx, y).ch);
+    } else {
+        out_ += move;
+    }
+    at_ = {x, y, false};
+}
+
+// Bytes to rewrite the shown cells from the cursor up to column to_x, or more
+// than any move when one of them needs other colours.
+int TerminalRenderer::gap_cost(int to_x) const {
+    int cost = 0;
+    for (int gx = at_.x; gx < to_x; ++gx) {
+        const ConsoleCell& cell = shown_[static_cast<std::size_t>(at_.y) * static_cast<std::size_t>(cols_) + gx];
+        if (cell.attr != pen_) return std::numeric_limits<int>::max();
+        cost += static_cast<int>(cp437_utf8(cell.ch).size());
+    }
+    return cost;
+}
+
+void TerminalRenderer::scroll_up(int rows) {
+    if (!known_ || rows <= 0) return;
+    const int n = std::min(rows, rows_);
+    // Lines scrolled in take the background in effect.
+    set_pen(kDefaultAttr);
+    move_for_write(0, rows_ - 1);
+    out_.append(static_cast<std::size_t>(n), '\n');
+    const auto moved = static_cast<std::ptrdiff_t>(n) * cols_;
+    std::move(shown_.begin() + moved, shown_.end(), shown_.begin());
+    std::fill(shown_.end() - moved, shown_.end(), kBlank);
+}
+
+}  // namespace platform

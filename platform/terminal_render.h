@@ -1,0 +1,91 @@
+// The console's screen drawn on a VT/xterm terminal: frames in, the bytes that
+// make the terminal show them out. No I/O: the caller writes the bytes.
+//
+// The renderer remembers what the terminal shows (cells, colours in effect,
+// where its cursor really is, whether a wrap is pending after the last column)
+// and sends only what differs, so that typing a character at the end of a line
+// costs one byte.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/console_model.h"
+
+namespace platform {
+
+// What the terminal should show now: the console window's rows.
+struct Frame {
+    int cols = 0;
+    int rows = 0;
+    // rows * cols, row-major. Only the colour byte of an attribute is drawn
+    // (bits above it are not shown on a terminal).
+    std::span<const ConsoleCell> cells;
+    // Relative to the frame; a cursor outside it cannot be shown.
+    int cursor_x = 0;
+    int cursor_y = 0;
+    bool cursor_visible = true;
+};
+
+// Gives back what drawing changes in a terminal's state: colours to the
+// default and the cursor visible. Plain bytes, so it can be written from a
+// signal handler.
+inline constexpr std::string_view kTerminalRestore = "\x1b[0m\x1b[?25h";
+
+class TerminalRenderer {
+  public:
+    // A terminal of this size whose contents and state are unknown: the first
+    // draw redraws everything.
+    TerminalRenderer(int cols, int rows);
+
+    // Appends what makes the terminal show `frame`. A frame of another size
+    // than the terminal is drawn from the top left, clipped or padded with
+    // blanks.
+    void draw(const Frame& frame);
+    // Appends a scroll of the whole screen by `rows` lines, so that the lines
+    // leaving the top go into the terminal's scrollback; the lines coming in
+    // at the bottom are blank. Nothing while the screen is unknown (the next
+    // draw redraws it all anyway).
+    void scroll_up(int rows);
+    void bell();
+    // After a change of the terminal's size, or when something else may have
+    // written to it (a suspend and resume): the next draw redraws everything.
+    void reset(int cols, int rows);
+    // Everything appended since the last take, to be sent in one write.
+    std::string take_output();
+
+  private:
+    struct TermCursor {
+        int x = 0;
+        int y = 0;
+        // Written in the last column: the terminal wraps before the next
+        // character, so that character would land on the next row (and on
+        // the bottom row scroll the screen).
+        bool wrap_pending = false;
+    };
+
+    ConsoleCell& shown(int x, int y);
+    void redraw_all();
+    void draw_row(const Frame& frame, int y);
+    void put(int x, int y, ConsoleCell cell);
+    void set_pen(std::uint8_t attr);
+    std::string move_sequence(int x, int y) const;
+    void move_for_write(int x, int y);
+    int gap_cost(int to_x) const;
+
+    int cols_;
+    int rows_;
+    // False until the first draw after construction or reset; while false,
+    // nothing below says anything about the terminal.
+    bool known_ = false;
+    std::vector<ConsoleCell> shown_;
+    TermCursor at_;
+    std::uint8_t pen_ = 7;
+    bool cursor_shown_ = false;
+    std::string out_;
+};
+
+}  // namespace platform
