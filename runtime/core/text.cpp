@@ -1,0 +1,391 @@
+#include "runtime/core/text.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstring>
+
+#include "platform/console_api.h"
+
+namespace rt {
+namespace {
+
+// `next` points to the next older node of the in-use list; `prev` to the next
+// newer one, or, while the node is free, to the next free node.
+struct PoolNode {
+    PoolNode* next;
+    PoolNode* prev;
+    StringDescriptor descriptor;
+};
+
+// In-use list newest first; free list singly linked through `prev`, last given
+// back first out. Zero until the first pool_take sets it up.
+struct TempDescriptorPool {
+    std::int32_t in_use_count;
+    PoolNode* in_use_last;
+    PoolNode* in_use_first;
+    PoolNode* free_first;
+    std::array<PoolNode, kPoolSize> nodes;
+};
+
+TempDescriptorPool g_pool;
+StringDescriptor g_empty_text;
+
+constexpr StringDescriptor kCleared{nullptr, 0, 0};
+
+// The node whose descriptor field `text` is, or null. Addresses are compared
+// as integers: `text` may point anywhere.
+PoolNode* pool_node_of(const StringDescriptor* text) {
+    const auto address = reinterpret_cast<std::uintptr_t>(text);
+    const auto first = reinterpret_cast<std::uintptr_t>(&g_pool.nodes[0].descriptor);
+    if (address < first) return nullptr;
+    const std::uintptr_t offset = address - first;
+    if (offset % sizeof(PoolNode) != 0 || offset / sizeof(PoolNode) >= g_pool.nodes.size()) return nullptr;
+    return &g_pool.nodes[offset / sizeof(PoolNode)];
+}
+
+// A free node has no older neighbour and is not the oldest one out: giving it
+// back again would link it twice and hand it out twice.
+bool in_use(const PoolNode* node) { return node->next != nullptr || node == g_pool.in_use_last; }
+
+void set_up_pool() {
+    g_pool.in_use_count = 0;
+    g_pool.in_use_last = nullptr;
+    g_pool.in_use_first = nullptr;
+    for (std::size_t i = 0; i < g_pool.nodes.size(); ++i) {
+        g_pool.nodes[i].next = nullptr;
+        g_pool.nodes[i].prev = i + 1 < g_pool.nodes.size() ? &g_pool.nodes[i + 1] : nullptr;
+    }
+    g_pool.free_first = &g_pool.nodes[0];
+}
+
+std::int32_t measure(const char* text) {
+    if (text == nullptr) return 0;
+    return static_cast<std::int32_t>(std::min<std::size_t>(std::strlen(text), kLengthMask));
+}
+
+// The bytes of a text argument under the size convention.
+struct Bytes {
+    const char* data;
+    std::int32_t length;
+};
+
+Bytes bytes_of(const void* text, std::int32_t size) {
+    if (text == nullptr) return {nullptr, 0};
+    if (size == kDescriptorSize) {
+        const auto* descriptor = static_cast<const StringDescriptor*>(text);
+        return {descriptor->data, static_cast<std::int32_t>(text_length(*descriptor))};
+    }
+    const auto* chars = static_cast<const char*>(text);
+    return {chars, measure(chars)};
+}
+
+// A descriptor handed over with size -1 is consumed; the caller passed it as a
+// source, so it is not an object of its own that must stay unchanged.
+void release_argument(const void* text, std::int32_t size) {
+    if (size == kDescriptorSize)
+        text_release(const_cast<StringDescriptor*>(static_cast<const StringDescriptor*>(text)));
+}
+
+// Whether `bytes` points into the buffer of `text`, which a reallocation of
+// that buffer would leave dangling.
+bool points_into(const char* bytes, const StringDescriptor& text) {
+    if (bytes == nullptr || text.data == nullptr) return false;
+    const auto address = reinterpret_cast<std::uintptr_t>(bytes);
+    const auto first = reinterpret_cast<std::uintptr_t>(text.data);
+    return address >= first && address - first <= static_cast<std::uintptr_t>(text.capacity);
+}
+
+void take_buffer_over(StringDescriptor* target, StringDescriptor* source) {
+    text_free(target);
+    target->data = source->data;
+    target->length = text_length(*source);
+    target->capacity = source->capacity;
+    *source = kCleared;
+    pool_give_back(source);
+}
+
+void assign_to_descriptor(StringDescriptor* target, Bytes source) {
+    if (source.length == 0) {
+        text_free(target);
+        return;
+    }
+    const auto length = static_cast<std::uint32_t>(source.length);
+    // A source inside the target's own buffer (a view of the target) is moved
+    // to its front first, so that a reallocation that keeps the contents keeps it.
+    const bool own_bytes = points_into(source.data, *target);
+    if (own_bytes) std::memmove(target->data, source.data, length);
+    if (text_length(*target) != length && text_reserve(target, source.length, own_bytes) == nullptr) {
+        text_free(target);
+        return;
+    }
+    copy_terminated(target->data, own_bytes ? target->data : source.data, source.length);
+    target->length = length;
+}
+
+void assign_to_buffer(char* target, std::int32_t size, Bytes source, bool fill) {
+    if (source.length == 0) {
+        target[0] = '\0';
+        if (fill && size > 0) std::memset(target, 0, static_cast<std::size_t>(size));
+        return;
+    }
+    const std::int32_t count = size == 0 ? source.length : std::min(source.length, size - 1);
+    copy_terminated(target, source.data, count);
+    if (fill && size > 0) std::memset(target + count, 0, static_cast<std::size_t>(size - 1 - count));
+}
+
+void append_to_descriptor(StringDescriptor* target, Bytes source) {
+    const std::uint32_t old_length = text_length(*target);
+    if (old_length + static_cast<std::uint32_t>(source.length) > kLengthMask) return;
+    const bool own_bytes = points_into(source.data, *target);
+    const std::uintptr_t offset =
+        own_bytes ? reinterpret_cast<std::uintptr_t>(source.data) - reinterpret_cast<std::uintptr_t>(target->data) : 0;
+    if (text_reserve(target, static_cast<std::int32_t>(old_length) + source.length, true) == nullptr) return;
+    copy_terminated(target->data + old_length, own_bytes ? target->data + offset : source.data, source.length);
+}
+
+void append_to_buffer(char* target, std::int32_t size, Bytes source, bool fill) {
+    // A buffer without a terminator within its size is not a text to extend.
+    const char* end = size > 0 ? static_cast<const char*>(std::memchr(target, 0, static_cast<std::size_t>(size)))
+                               : target + std::strlen(target);
+    if (end == nullptr) return;
+    const auto old_length = static_cast<std::int32_t>(std::min<std::ptrdiff_t>(end - target, kLengthMask));
+    const std::int32_t count = size > 0 ? std::min(source.length, size - 1 - old_length) : source.length;
+    copy_terminated(target + old_length, source.data, count);
+    if (fill && size > 1) {
+        std::memset(target + old_length + count, 0, static_cast<std::size_t>(size - 1 - old_length - count));
+    }
+}
+
+}  // namespace
+
+StringDescriptor* shared_empty_text() { return &g_empty_text; }
+
+StringDescriptor* pool_take() {
+    if (g_pool.free_first == nullptr && g_pool.in_use_last == nullptr) set_up_pool();
+    PoolNode* node = g_pool.free_first;
+    if (node == nullptr) return nullptr;
+    g_pool.free_first = node->prev;
+    node->next = g_pool.in_use_first;
+    node->prev = nullptr;
+    if (g_pool.in_use_first != nullptr) g_pool.in_use_first->prev = node;
+    g_pool.in_use_first = node;
+    if (g_pool.in_use_last == nullptr) g_pool.in_use_last = node;
+    ++g_pool.in_use_count;
+    node->descriptor = kCleared;
+    return &node->descriptor;
+}
+
+int pool_give_back(StringDescriptor* text) {
+    PoolNode* node = pool_node_of(text);
+    if (node == nullptr || !in_use(node)) return -1;
+    if (node->prev != nullptr) {
+        node->prev->next = node->next;
+    } else {
+        g_pool.in_use_first = node->next;
+    }
+    if (node->next != nullptr) {
+        node->next->prev = node->prev;
+    } else {
+        g_pool.in_use_last = node->prev;
+    }
+    --g_pool.in_use_count;
+    node->next = nullptr;
+    node->prev = g_pool.free_first;
+    g_pool.free_first = node;
+    node->descriptor = kCleared;
+    return 0;
+}
+
+int pool_in_use_count() { return g_pool.in_use_count; }
+
+void text_free(StringDescriptor* text) {
+    if (text == nullptr || text->data == nullptr) return;
+    crt::free(text->data);
+    *text = kCleared;
+}
+
+int text_release(StringDescriptor* text) {
+    if (text == nullptr) return -1;
+    if (is_temporary(*text)) text_free(text);
+    return pool_give_back(text);
+}
+
+StringDescriptor* text_reserve(StringDescriptor* text, std::int32_t length, bool preserve) {
+    if (text == nullptr || length < 0) return nullptr;
+    // 36 bytes for every 32 requested: an eighth of headroom. Near the top of
+    // the 31-bit range the proposal is capped at what a capacity can hold.
+    const std::int64_t proposed64 = 36 * ((static_cast<std::int64_t>(length) + 31) / 32);
+    const auto proposed = static_cast<std::int32_t>(std::min<std::int64_t>(proposed64, INT32_MAX));
+    const std::int32_t held = text->capacity;
+    const bool keep = text->data != nullptr && held >= length && held - held / 8 <= proposed;
+    if (!keep) {
+        // Preserving resizes the buffer in place of the old one; otherwise the
+        // old one goes first and a fresh one is allocated.
+        if (!preserve) text_free(text);
+        const auto allocate = [&](std::int32_t capacity) {
+            const std::size_t bytes = static_cast<std::size_t>(capacity) + 1;
+            return preserve ? crt::realloc(text->data, bytes) : crt::malloc(bytes);
+        };
+        std::int32_t capacity = proposed;
+        void* buffer = allocate(capacity);
+        if (buffer == nullptr) {
+            capacity = length;
+            buffer = allocate(capacity);
+        }
+        if (buffer == nullptr) return nullptr;
+        text->data = static_cast<char*>(buffer);
+        text->capacity = capacity;
+    }
+    text->length = static_cast<std::uint32_t>(length) | (text->length & kTempFlag);
+    return text;
+}
+
+StringDescriptor* temp_text_alloc(StringDescriptor* text, std::int32_t length) {
+    StringDescriptor* target = text != nullptr ? text : pool_take();
+    if (target == nullptr) return nullptr;
+    if (text_reserve(target, length, false) == nullptr) {
+        if (text == nullptr) pool_give_back(target);
+        return nullptr;
+    }
+    target->length |= kTempFlag;
+    return target;
+}
+
+StringDescriptor* text_view(std::string_view bytes) {
+    if (bytes.size() > kLengthMask) return shared_empty_text();
+    StringDescriptor* view = pool_take();
+    if (view == nullptr) return shared_empty_text();
+    // A view is never written through: the bytes may be a literal.
+    view->data = const_cast<char*>(bytes.data());
+    view->length = static_cast<std::uint32_t>(bytes.size());
+    view->capacity = static_cast<std::int32_t>(bytes.size());
+    return view;
+}
+
+StringDescriptor* text_view_cstr(const char* text) {
+    return text_view({text, static_cast<std::size_t>(measure(text))});
+}
+
+StringDescriptor* text_view_sized(const char* bytes, std::int32_t size) {
+    return size > 0 ? text_view({bytes, static_cast<std::size_t>(size - 1)}) : text_view_cstr(bytes);
+}
+
+StringDescriptor* text_view_of(const StringDescriptor* text) {
+    if (text == nullptr) return shared_empty_text();
+    StringDescriptor* view = pool_take();
+    if (view == nullptr) return shared_empty_text();
+    view->data = text->data;
+    view->length = text_length(*text);
+    view->capacity = text->capacity;
+    return view;
+}
+
+void copy_terminated(char* destination, const char* source, std::int32_t count) {
+    std::int32_t copied = 0;
+    if (source != nullptr && count > 0) {
+        std::memmove(destination, source, static_cast<std::size_t>(count));
+        copied = count;
+    }
+    destination[copied] = '\0';
+}
+
+void* text_assign(void* target, std::int32_t target_size, const void* source, std::int32_t source_size, bool fill) {
+    if (target == nullptr) {
+        release_argument(source, source_size);
+        return nullptr;
+    }
+    const Bytes bytes = bytes_of(source, source_size);
+    if (target_size == kDescriptorSize) {
+        auto* descriptor = static_cast<StringDescriptor*>(target);
+        const auto* from = static_cast<const StringDescriptor*>(source);
+        if (bytes.length > 0 && source_size == kDescriptorSize && is_temporary(*from)) {
+            take_buffer_over(descriptor, const_cast<StringDescriptor*>(from));
+            return target;
+        }
+        assign_to_descriptor(descriptor, bytes);
+    } else if (target_size >= 0) {
+        assign_to_buffer(static_cast<char*>(target), target_size, bytes, fill);
+    }
+    release_argument(source, source_size);
+    return target;
+}
+
+void* text_append(void* target, std::int32_t target_size, const void* source, std::int32_t source_size, bool fill) {
+    if (target == nullptr) {
+        release_argument(source, source_size);
+        return nullptr;
+    }
+    if (source == nullptr) return target;
+    const Bytes bytes = bytes_of(source, source_size);
+    if (bytes.length > 0) {
+        if (target_size == kDescriptorSize) {
+            append_to_descriptor(static_cast<StringDescriptor*>(target), bytes);
+        } else if (target_size >= 0) {
+            append_to_buffer(static_cast<char*>(target), target_size, bytes, fill);
+        }
+    }
+    release_argument(source, source_size);
+    return target;
+}
+
+int text_compare(const void* a, std::int32_t size_a, const void* b, std::int32_t size_b) {
+    const auto without_buffer = [](const void* text, std::int32_t size) {
+        return size == kDescriptorSize && static_cast<const StringDescriptor*>(text)->data == nullptr;
+    };
+    int result = 0;
+    if (a != nullptr && b != nullptr) {
+        const Bytes left = bytes_of(a, size_a);
+        const Bytes right = bytes_of(b, size_b);
+        const std::int32_t common = std::min(left.length, right.length);
+        const int bytes_order = common > 0 ? std::memcmp(left.data, right.data, static_cast<std::size_t>(common)) : 0;
+        if (bytes_order != 0) {
+            result = bytes_order > 0 ? 1 : -1;
+        } else if (left.length != right.length) {
+            result = left.length > right.length ? 1 : -1;
+        }
+    } else if (a == nullptr) {
+        result = b == nullptr || without_buffer(b, size_b) ? 0 : -1;
+    } else {
+        result = without_buffer(a, size_a) ? 0 : 1;
+    }
+    release_argument(a, size_a);
+    release_argument(b, size_b);
+    return result;
+}
+
+StringDescriptor* text_mid(StringDescriptor* text, std::int32_t start, std::int32_t length) {
+    StringDescriptor* result = shared_empty_text();
+    const std::int64_t total = text != nullptr ? text_length(*text) : 0;
+    if (text != nullptr && text->data != nullptr && total > 0 && start >= 1 && start <= total && length != 0) {
+        const std::int64_t available = total - start + 1;
+        const auto count =
+            static_cast<std::int32_t>(length < 0 ? available : std::min<std::int64_t>(length, available));
+        if (StringDescriptor* piece = temp_text_alloc(nullptr, count); piece != nullptr) {
+            copy_terminated(piece->data, text->data + (start - 1), count);
+            result = piece;
+        }
+    }
+    text_release(text);
+    return result;
+}
+
+StringDescriptor* text_fill(std::int32_t count, char character) {
+    if (count <= 0) return shared_empty_text();
+    StringDescriptor* text = temp_text_alloc(nullptr, count);
+    if (text == nullptr) return shared_empty_text();
+    std::memset(text->data, static_cast<unsigned char>(character), static_cast<std::size_t>(count));
+    text->data[count] = '\0';
+    return text;
+}
+
+StringDescriptor* text_fill_first(std::int32_t count, StringDescriptor* text) {
+    StringDescriptor* result = shared_empty_text();
+    if (count > 0 && text != nullptr && text->data != nullptr && text_length(*text) > 0) {
+        result = text_fill(count, text->data[0]);
+    }
+    text_release(text);
+    return result;
+}
+
+}  // namespace rt
