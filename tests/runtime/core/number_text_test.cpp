@@ -1,0 +1,310 @@
+#include "runtime/core/number_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+#include "platform/heap.h"
+
+namespace {
+
+using rt::StringDescriptor;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr std::int64_t kInt64Min = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
+
+StringDescriptor* temp_of(std::string_view bytes) {
+    StringDescriptor* text = rt::temp_text_alloc(nullptr, static_cast<std::int32_t>(bytes.size()));
+    EXPECT_NE(text, nullptr);
+    bytes.copy(text->data, bytes.size());
+    text->data[bytes.size()] = '\0';
+    return text;
+}
+
+// Every case gives back the temporaries it takes.
+class NumberTextTest : public ::testing::Test {
+  protected:
+    void SetUp() override { in_use_before_ = rt::pool_in_use_count(); }
+    void TearDown() override {
+        platform::heap_fail_nth(0);
+        EXPECT_EQ(rt::pool_in_use_count(), in_use_before_) << "a temporary was not consumed";
+    }
+
+  private:
+    int in_use_before_ = 0;
+};
+
+// --- text to double -------------------------------------------------------------
+
+struct ToDoubleCase {
+    std::string_view text;
+    double expected;
+};
+
+constexpr ToDoubleCase kToDoubleCase[] = {
+    // Blanks are skipped first; other white space by the decimal reading.
+    {"  12", 12},
+    {"\t12", 12},
+    {"\v\f\r\n 7", 7},
+    {"", 0},
+    {"   ", 0},
+    // Radix prefixes: 32-bit, signed, wrapping, digits unchecked.
+    {"&H1F", 31},
+    {"&h1f", 31},
+    {"&O17", 15},
+    {"&o17", 15},
+    {"&B101", 5},
+    {"&b101", 5},
+    {"  &H10", 16},
+    {"&HFFFFFFFF", -1},
+    {"&H100000010", 16},
+    {"&HG", 16},
+    {"&hg", 16},
+    {"&H", 0},
+    {"&X5", 0},
+    {"&", 0},
+    {"\t&H10", 0},
+    // Decimal prefixes.
+    {"12abc", 12},
+    {"1 2", 1},
+    {"-5", -5},
+    {"+5", 5},
+    {"--5", 0},
+    {"+-5", 0},
+    {"00012", 12},
+    {"5.", 5},
+    {".5", 0.5},
+    {".", 0},
+    {"-.5e1", -5},
+    {"0.1e1", 1},
+    {"1E-2", 0.01},
+    {"1e2x", 100},
+    {"1e", 1},
+    {"1e+", 1},
+    {"1e-x", 1},
+    {"1,5", 1},
+    {{"12\0"
+      "34",
+      5},
+     12},
+    // Not numbers here: only the prefix that fits counts.
+    {"0x1p3", 0},
+    {"inf", 0},
+    {"nan", 0},
+    {"-inf", 0},
+    // Correct rounding, and the ends of the range.
+    {"0.1", 0.1},
+    {"0.1000000000000000055511151231257827021181583404541015625", 0.1},
+    {"9007199254740993", 9007199254740992.0},
+    {"2.2250738585072011e-308", 2.2250738585072011e-308},
+    {"4e-324", 4e-324},
+    {"1e400", kInf},
+    {"-1e400", -kInf},
+    {"1000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+     "0000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+     "00000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000",
+     kInf},
+    {"1e-400", 0},
+    {"0.000000001e-320", 0},
+    {"-1e-400", 0},
+    {"0e999999999999999999", 0},
+};
+
+class TextToDouble : public NumberTextTest, public ::testing::WithParamInterface<ToDoubleCase> {};
+
+TEST_P(TextToDouble, ReadsThePrefixThatFitsAndConsumesTheText) {
+    const ToDoubleCase c = GetParam();
+    EXPECT_EQ(rt::text_to_double(temp_of(c.text)), c.expected) << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TextToDouble, ::testing::ValuesIn(kToDoubleCase));
+
+TEST_F(NumberTextTest, TextToDoubleReadsNoFurtherThanTheLength) {
+    EXPECT_EQ(rt::text_to_double(rt::text_view({"12345", 2})), 12);
+    EXPECT_EQ(rt::text_to_double(rt::text_view({"&H1F", 3})), 1);
+}
+
+TEST_F(NumberTextTest, TextToDoubleOfNothingIsZeroAndAVariableIsLeftAsItIs) {
+    EXPECT_EQ(rt::text_to_double(nullptr), 0);
+    EXPECT_EQ(rt::text_to_double(rt::pool_take()), 0);
+    StringDescriptor variable{};
+    rt::text_assign(&variable, rt::kDescriptorSize, "42", rt::kZeroTerminatedSize, false);
+    EXPECT_EQ(rt::text_to_double(&variable), 42);
+    EXPECT_EQ(rt::text_chars(variable), "42");
+    rt::text_free(&variable);
+}
+
+// --- round to int64 ----------------------------------------------------------------
+
+struct RoundCase {
+    double value;
+    std::int64_t expected;
+};
+
+constexpr RoundCase kRoundCase[] = {
+    {2.5, 2},
+    {3.5, 4},
+    {-2.5, -2},
+    {-3.5, -4},
+    {0.5, 0},
+    {1.5, 2},
+    {-0.5, 0},
+    {2.4999999999999996, 2},
+    {2.5000000000000004, 3},
+    {-7.6, -8},
+    {4503599627370495.5, 4503599627370496},
+    {9223372036854774784.0, 9223372036854774784},  // the largest double below 2^63
+    {-9223372036854775808.0, kInt64Min},           // -2^63 itself is in range
+    {9223372036854775808.0, kInt64Min},            // 2^63 is not
+    {1e19, kInt64Min},
+    {-1e19, kInt64Min},
+    {kInf, kInt64Min},
+    {-kInf, kInt64Min},
+    {std::numeric_limits<double>::quiet_NaN(), kInt64Min},
+};
+
+class RoundToInt64 : public ::testing::TestWithParam<RoundCase> {};
+
+TEST_P(RoundToInt64, TiesToEvenAndOutOfRangeToTheSmallestValue) {
+    const RoundCase c = GetParam();
+    EXPECT_EQ(rt::round_to_int64(c.value), c.expected) << c.value;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RoundToInt64, ::testing::ValuesIn(kRoundCase));
+
+TEST(RoundToInt64Mode, DoesNotFollowTheFloatingPointRoundingMode) {
+    const int saved = std::fegetround();
+    ASSERT_EQ(std::fesetround(FE_UPWARD), 0);
+    const std::int64_t rounded = rt::round_to_int64(2.5);
+    std::fesetround(saved);
+    EXPECT_EQ(rounded, 2);
+}
+
+// --- integer to text ----------------------------------------------------------------
+
+struct IntegerTextCase {
+    StringDescriptor* (*convert)(std::int64_t);
+    std::int64_t value;
+    std::string_view expected;
+};
+
+StringDescriptor* unsigned_text(std::int64_t value) { return rt::uint64_to_text(static_cast<std::uint64_t>(value)); }
+
+const IntegerTextCase kIntegerTextCase[] = {
+    {rt::int64_to_text, 0, "0"},
+    {rt::int64_to_text, 7, "7"},
+    {rt::int64_to_text, -5, "-5"},
+    {rt::int64_to_text, 999999999999999, "999999999999999"},
+    {rt::int64_to_text, kInt64Max, "9223372036854775807"},
+    {rt::int64_to_text, kInt64Min, "-9223372036854775808"},
+    {unsigned_text, 0, "0"},
+    {unsigned_text, -1, "18446744073709551615"},
+};
+
+class IntegerToText : public NumberTextTest, public ::testing::WithParamInterface<IntegerTextCase> {};
+
+TEST_P(IntegerToText, WritesAFlaggedTerminatedTemporary) {
+    const IntegerTextCase c = GetParam();
+    StringDescriptor* text = c.convert(c.value);
+    EXPECT_EQ(rt::text_chars(*text), c.expected);
+    EXPECT_TRUE(rt::is_temporary(*text));
+    EXPECT_EQ(text->data[c.expected.size()], '\0');
+    rt::text_release(text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, IntegerToText, ::testing::ValuesIn(kIntegerTextCase));
+
+TEST_F(NumberTextTest, IntegerToTextGivesTheSharedEmptyTextInAShortage) {
+    platform::heap_fail_nth(1, true);
+    EXPECT_EQ(rt::int64_to_text(5), rt::shared_empty_text());
+    EXPECT_EQ(rt::uint64_to_text(5), rt::shared_empty_text());
+    platform::heap_fail_nth(0);
+
+    std::vector<StringDescriptor*> taken;
+    while (StringDescriptor* text = rt::pool_take())
+        taken.push_back(text);
+    EXPECT_EQ(rt::int64_to_text(5), rt::shared_empty_text());
+    for (StringDescriptor* text : taken)
+        rt::pool_give_back(text);
+}
+
+// --- the round trip -------------------------------------------------------------------
+
+struct RoundTripCase {
+    std::string_view text;
+    std::string_view back;
+};
+
+constexpr RoundTripCase kRoundTripCase[] = {
+    {"0", "0"},
+    {"999999999999999", "999999999999999"},
+    {"9007199254740992", "9007199254740992"},
+    {"9007199254740993", "9007199254740992"},
+    {"9999999999999999", "10000000000000000"},
+    {"05", "5"},
+    {"5.0", "5"},
+    {"+5", "5"},
+    {"5 ", "5"},
+    {"-0", "0"},
+    {"", "0"},
+    {"9223372036854775808", "-9223372036854775808"},
+};
+
+class RoundTrip : public NumberTextTest, public ::testing::WithParamInterface<RoundTripCase> {};
+
+TEST_P(RoundTrip, GivesBackOnlyTheCanonicalForm) {
+    const RoundTripCase c = GetParam();
+    StringDescriptor* back = rt::int64_to_text(rt::round_to_int64(rt::text_to_double(temp_of(c.text))));
+    EXPECT_EQ(rt::text_chars(*back), c.back);
+    rt::text_release(back);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RoundTrip, ::testing::ValuesIn(kRoundTripCase));
+
+// --- helpers -----------------------------------------------------------------------
+
+TEST(SkipLeadingChar, StopsAtTheFirstOtherCharacter) {
+    EXPECT_EQ(rt::skip_leading_char("  a b", ' '), "a b");
+    EXPECT_EQ(rt::skip_leading_char("   ", ' '), "");
+    EXPECT_EQ(rt::skip_leading_char("\t a", ' '), "\t a");
+    EXPECT_EQ(rt::skip_leading_char("xxy", 'x'), "y");
+    EXPECT_EQ(rt::skip_leading_char({}, ' ').data(), nullptr);
+}
+
+struct RadixCase {
+    std::string_view digits;
+    int radix;
+    std::int32_t expected;
+};
+
+constexpr RadixCase kRadixCase[] = {
+    {"101", 2, 5},
+    {"17", 8, 15},
+    {"fF", 16, 255},
+    {"7fffffff", 16, 2147483647},
+    {"80000000", 16, -2147483647 - 1},
+    {"FFFFFFFF", 16, -1},
+    {"123456789", 16, 0x23456789},                 // the ninth digit wraps out
+    {"111111111111111111111111111111111", 2, -1},  // 33 ones
+    {"2", 2, 2},                                   // digits are not checked
+    {"-1", 16, -47},                               // '-' is 45, a digit of -3
+    {"", 16, 0},
+    {"123", 10, 0},
+};
+
+class RadixText : public ::testing::TestWithParam<RadixCase> {};
+
+TEST_P(RadixText, WrapsAs32Bits) {
+    const RadixCase c = GetParam();
+    EXPECT_EQ(rt::radix_text_to_int32(c.digits, c.radix), c.expected) << c.digits;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RadixText, ::testing::ValuesIn(kRadixCase));
+
+}  // namespace
