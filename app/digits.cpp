@@ -1,0 +1,54 @@
+#include "app/digits.h"
+
+#include "runtime/core/number_text.h"
+
+namespace app {
+
+rt::StringDescriptor number_text;
+rt::StringDescriptor base_text;
+std::int64_t number;
+std::int64_t base;
+std::array<std::int64_t, kDigitSlots> DigitTable;
+std::int64_t digit_index;
+
+namespace {
+
+// A value is taken only when writing it back gives the very text typed: that
+// leaves the canonical decimal form alone.
+bool round_trip_differs(std::int64_t value, const rt::StringDescriptor& text) {
+    return rt::text_compare(rt::int64_to_text(value), rt::kDescriptorSize, &text, rt::kDescriptorSize) != 0;
+}
+
+}  // namespace
+
+void read_values() {
+    number = rt::round_to_int64(rt::text_to_double(&number_text));
+    base = rt::round_to_int64(rt::text_to_double(&base_text));
+}
+
+bool input_is_wrong() {
+    const bool number_differs = round_trip_differs(number, number_text);
+    const bool base_differs = round_trip_differs(base, base_text);
+    return number_differs || base_differs || number < 0 || base < kMinBase || number > kMaxValue || base > kMaxValue;
+}
+
+void divide_into_digits() {
+    // Starting from slot 0 here as well keeps a repeated call inside the table.
+    digit_index = 0;
+    while (number >= base) {
+        DigitTable[static_cast<std::size_t>(digit_index)] = number % base;
+        number /= base;
+        ++digit_index;
+    }
+    DigitTable[static_cast<std::size_t>(digit_index)] = number % base;
+}
+
+void print_digits(PrintOperation print) {
+    for (; digit_index >= 0; --digit_index) {
+        print(rt::text_view("d"), 0);
+        print(rt::int64_to_text(DigitTable[static_cast<std::size_t>(digit_index)]), 0);
+        print(rt::text_view(" "), 0);
+    }
+}
+
+}  // namespace app
