@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
-#include <limits>
 #include <utility>
 
 #include "platform/cp437.h"
@@ -210,28 +209,8 @@ std::string TerminalRenderer::move_sequence(int x, int y) const {
 
 void TerminalRenderer::move_for_write(int x, int y) {
     if (at_.x == x && at_.y == y && !at_.wrap_pending) return;
-    std::string move = move_sequence(x, y);
-    if (y == at_.y && x > at_.x && !at_.wrap_pending && gap_cost(x) < static_cast<int>(move.size())) {
-        // Writing again the few cells in between (unchanged, in the colours
-        // in effect) costs less than a cursor move.
-        for (int gx = at_.x; gx < x; ++gx)
-            out_ += cp437_utf8(shown(gx, y).ch);
-    } else {
-        out_ += move;
-    }
+    out_ += move_sequence(x, y);
     at_ = {x, y, false};
-}
-
-// Bytes to rewrite the shown cells from the cursor up to column to_x, or more
-// than any move when one of them needs other colours.
-int TerminalRenderer::gap_cost(int to_x) const {
-    int cost = 0;
-    for (int gx = at_.x; gx < to_x; ++gx) {
-        const ConsoleCell& cell = shown_[static_cast<std::size_t>(at_.y) * static_cast<std::size_t>(cols_) + gx];
-        if (cell.attr != pen_) return std::numeric_limits<int>::max();
-        cost += static_cast<int>(cp437_utf8(cell.ch).size());
-    }
-    return cost;
 }
 
 void TerminalRenderer::scroll_up(int rows) {

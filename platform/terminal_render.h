@@ -74,7 +74,6 @@ class TerminalRenderer {
     void set_pen(std::uint8_t attr);
     std::string move_sequence(int x, int y) const;
     void move_for_write(int x, int y);
-    int gap_cost(int to_x) const;
 
     int cols_;
     int rows_;

@@ -5,11 +5,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
+#include "platform/console_model.h"
 #include "platform/cp437.h"
 #include "tests/platform/vterm_screen.h"
 
@@ -84,6 +87,8 @@ struct BytesCase {
     const char* name;
     std::vector<Shot> shots;  // drawn in turn on a fresh renderer
     std::string_view last;    // the bytes of the last draw
+
+    friend void PrintTo(const BytesCase& c, std::ostream* os) { *os << c.name; }
 };
 
 const BytesCase kBytesCases[] = {
@@ -110,7 +115,7 @@ const BytesCase kBytesCases[] = {
     {"cursor outside the window is hidden, not moved", {{{"abc"}, 3, 0}, {{"abc"}, 3, 3}}, "\x1b[?25l"},
     {"cleared line is erased", {{{"abcdefgh"}, 8, 0}, {{""}, 0, 0}}, "\r\x1b[K"},
     {"short change is written, not erased", {{{"abcdefgh"}, 8, 0}, {{"abcdef"}, 6, 0}}, "\b\b  \b\b"},
-    {"unchanged cell between changes is written again", {{{"abc"}, 3, 0}, {{"XbY"}, 3, 0}}, "\rXbY"},
+    {"unchanged cell between changes is not sent again", {{{"abc"}, 3, 0}, {{"XbY"}, 3, 0}}, "\rX\x1b[CY"},
     {"long unchanged stretch is skipped", {{{"abcdefgh"}, 0, 0}, {{"abcdefgX"}, 8, 0}}, "\x1b[7CX"},
     {"cell byte 0 shows as a blank", {{{"a"}, 1, 0}, {{std::string_view("\0", 1)}, 1, 0}}, "\r "},
     {"glyphs go out as UTF-8", {{{}, 0, 0}, {{"\x01\xDB"}, 2, 0}}, "\u263A\u2588"},
@@ -142,6 +147,10 @@ struct ColourCase {
     WORD first;
     WORD second;
     std::string_view sgr;  // sent before 'B'
+
+    friend void PrintTo(const ColourCase& c, std::ostream* os) {
+        *os << std::hex << "0x" << c.first << " then 0x" << c.second;
+    }
 };
 
 const ColourCase kColourCases[] = {
@@ -184,6 +193,39 @@ struct RendererBytes : ::testing::Test {
         return renderer.take_output();
     }
 };
+
+// The line editor's echo of one typed character, as console calls on the
+// model: hide the cursor, write the cell, place the cursor after it, show it.
+TEST(RendererOverModel, EchoOfATypedCharacterIsOneByte) {
+    platform::ConsoleModel model(80, 25);
+    TerminalRenderer renderer(80, 25);
+    auto frame = [&model] {
+        return Frame{model.cols(),     model.rows(),     model.cells(),
+                     model.cursor().X, model.cursor().Y, model.cursor_info().bVisible != 0};
+    };
+    auto write_cell = [&model](SHORT x, SHORT y, char c) {
+        CHAR_INFO cell{};
+        cell.Char.AsciiChar = c;
+        cell.Attributes = 7;
+        SMALL_RECT region{x, y, x, y};
+        ASSERT_TRUE(model.write_cells({&cell, 1}, {1, 1}, {0, 0}, region));
+    };
+    for (SHORT x = 0; x < 8; ++x)
+        write_cell(x, 3, "Number? "[x]);
+    ASSERT_TRUE(model.set_cursor_position({8, 3}));
+    renderer.draw(frame());
+    renderer.take_output();
+
+    for (const char typed : std::string_view("255")) {
+        const COORD at = model.cursor();
+        ASSERT_TRUE(model.set_cursor_info({25, FALSE}));
+        write_cell(at.X, at.Y, typed);
+        ASSERT_TRUE(model.set_cursor_position({static_cast<SHORT>(at.X + 1), at.Y}));
+        ASSERT_TRUE(model.set_cursor_info({25, TRUE}));
+        renderer.draw(frame());
+        EXPECT_EQ(renderer.take_output(), std::string(1, typed));
+    }
+}
 
 TEST_F(RendererBytes, TypingALineCostsOneBytePerCharacterAndThreeForTheLastColumn) {
     draw();
@@ -359,6 +401,19 @@ TEST_F(Emulated, CursorVisibilityFollowsTheFrame) {
     draw();
     EXPECT_TRUE(term.cursor_visible());
     EXPECT_TRUE(shows(term, w));
+}
+
+TEST_F(Emulated, RestoreLeavesTheCursorVisibleAndDefaultColours) {
+    w.put(0, 0, "ab", 0x4E);
+    w.cursor_x = 2;
+    w.cursor_visible = false;
+    draw();
+    ASSERT_FALSE(term.cursor_visible());
+    term.feed(platform::kTerminalRestore);
+    term.feed("z");
+    EXPECT_TRUE(term.cursor_visible());
+    EXPECT_EQ(term.glyph(2, 0), U'z');
+    EXPECT_EQ(term.attr(2, 0), 7);
 }
 
 TEST_F(Emulated, EveryAttributeShowsItsColours) {
