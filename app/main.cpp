@@ -1,3 +1,9 @@
 // Program entry. The conversion loop arrives with the console runtime; until
 // then the program starts and ends.
-int main() { return 0; }
+#include "runtime/core/startup.h"
+
+int main(int argc, char** argv) {
+    rt::runtime_init(argc, argv);
+    rt::run_module_constructors();
+    rt::runtime_end(0);
+}

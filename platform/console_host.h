@@ -13,8 +13,28 @@ namespace platform {
 
 class ConsoleModel;
 
+// The console functions that a host can make fail (tests do, to reach the
+// runtime's fallbacks).
+enum class ConsoleCall {
+    GetStdHandle,
+    GetConsoleMode,
+    SetConsoleMode,
+    GetConsoleScreenBufferInfo,
+    SetConsoleCursorPosition,
+    GetConsoleCursorInfo,
+    SetConsoleCursorInfo,
+    SetConsoleWindowInfo,
+    WriteConsoleOutputA,
+    ScrollConsoleScreenBufferA,
+    FillConsoleOutputAttribute,
+    FillConsoleOutputCharacterA,
+    WriteFile,
+    PeekConsoleInputA,
+    ReadConsoleInputA,
+};
+
 class ConsoleHost {
-public:
+  public:
     virtual ~ConsoleHost() = default;
 
     // The screen buffer, window, cursor and input queue.
@@ -41,13 +61,26 @@ public:
 
     // The process is ending (exit, or a signal that ends it): everything
     // pending goes out and the terminal, if any, is given back as it was.
-    // Must be safe to call more than once.
+    // Must be safe to call more than once, and from another thread than the
+    // one that runs the program (a control event's default handling ends the
+    // process from the handler thread).
     virtual void shutdown() = 0;
+
+    // Whether `call` is to fail, changing nothing. `on_output` tells the
+    // handle: the output handle, or the input handle (for GetStdHandle, the
+    // handle asked for). Only tests make calls fail.
+    virtual bool fails(ConsoleCall /*call*/, bool /*on_output*/) const { return false; }
 };
 
 // The process's console host. Until one is installed, the first use creates
-// the default host for this process's standard streams.
+// the default host for this process's standard streams. The first use also
+// arranges for the host to be shut down at exit, after the at-exit entries
+// that the program registers later.
 ConsoleHost& console_host();
+// Registers, once, the at-exit entry that shuts the console host down (if
+// one was ever made). The earlier it is registered, the later it runs: the C
+// runtime's atexit and exit call this before anything else.
+void shut_down_host_at_exit();
 // Makes `host` the process's console host (tests install their own); null
 // goes back to the default. The caller keeps ownership.
 void set_console_host(ConsoleHost* host);
