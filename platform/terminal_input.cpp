@@ -19,8 +19,8 @@ constexpr std::uint32_t kPasteStart = 200;
 constexpr DWORD kAltBits = LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED;
 constexpr DWORD kCtrlBits = LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED;
 
-// kitty keyboard protocol codes of keys that have no character of their own.
-// They lie in the private use area; the ones not listed below (F13 and up,
+// kitty keyboard protocol codes of keys that are not a character of the
+// layout. They lie in the private use area; the ones not listed below (F13 and up,
 // media keys, Super, Hyper, Meta) have no console key and are dropped.
 enum KittyCode : std::uint32_t {
     kKittyFunctionalFirst = 57344,
@@ -54,9 +54,10 @@ enum KittyCode : std::uint32_t {
     kKittyFunctionalLast = 63743,
 };
 
-// A key without a character of its own, as the console reports it: `state`
-// holds the bits the key always carries (ENHANCED_KEY for the cursor block,
-// keypad Enter and slash, right Ctrl and Alt; a modifier key's own bit).
+// A key that a sequence names, as the console reports it: `ch` is its
+// character without modifiers (0 for none) and `state` the bits the key always
+// carries (ENHANCED_KEY for the cursor block, keypad Enter and slash, right
+// Ctrl and Alt; a modifier key's own bit).
 struct Key {
     WORD vk;
     std::uint8_t ch;
@@ -100,8 +101,9 @@ constexpr NumberedKey kNumberedKeys[] = {
     {20, {VK_F9, 0, 0}},      {21, {VK_F10, 0, 0}},      {23, {VK_F11, 0, 0}},      {24, {VK_F12, 0, 0}},
 };
 
-// CSI code u of the kitty protocol for keys without a character of their own
-// (the keypad counts among them: its keys are told apart from the main ones).
+// CSI code u of the kitty protocol for codes in the private use area: keys
+// that type no character of the layout, and the keypad, whose keys kitty
+// tells apart from the main ones.
 constexpr NumberedKey kKittyKeys[] = {
     {kKittyCapsLock, {VK_CAPITAL, 0, 0}},
     {kKittyScrollLock, {VK_SCROLL, 0, 0}},
@@ -520,9 +522,7 @@ void TerminalInputDecoder::finish(Events& out) {
     } else if (state_ == State::Escape) {
         emit_byte_key(kEsc, 0, out);
     } else if (state_ == State::PasteEnd) {
-        state_ = State::Ground;
-        for (std::size_t i = 1; i < paste_end_matched_; ++i)
-            typed(static_cast<std::uint8_t>(kPasteEnd[i]), out);
+        drop_paste_escape(out);
     }
     state_ = State::Ground;
     paste_ = false;
@@ -665,12 +665,16 @@ bool TerminalInputDecoder::step_paste_end(std::uint8_t b, Events& out) {
         }
         return true;
     }
-    // Not the end of the paste: the ESC is dropped like any pasted control,
-    // and what followed it is pasted text.
+    drop_paste_escape(out);
+    return false;
+}
+
+// An ESC in a paste that does not end it is dropped like any pasted control;
+// what followed it is pasted text.
+void TerminalInputDecoder::drop_paste_escape(Events& out) {
     state_ = State::Ground;
     for (std::size_t i = 1; i < paste_end_matched_; ++i)
         typed(static_cast<std::uint8_t>(kPasteEnd[i]), out);
-    return false;
 }
 
 void TerminalInputDecoder::typed(char32_t c, Events& out) {

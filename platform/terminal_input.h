@@ -10,7 +10,7 @@
 // layout of platform/us_layout.h has them), the character as a code page 437
 // byte, the control-key state (SHIFT_PRESSED, LEFT_/RIGHT_ CTRL and ALT,
 // ENHANCED_KEY for the cursor block, keypad Enter and keypad slash) and a
-// repeat count of 1.
+// repeat count of 1 (win32-input-mode reports pass the terminal's own count).
 //
 // Understood input:
 // - Plain bytes: printable ASCII and UTF-8 (characters code page 437 lacks,
@@ -112,6 +112,7 @@ class TerminalInputDecoder {
     bool step(std::uint8_t b, std::vector<TerminalEvent>& out);
     bool step_text(std::uint8_t b, std::vector<TerminalEvent>& out);
     bool step_paste_end(std::uint8_t b, std::vector<TerminalEvent>& out);
+    void drop_paste_escape(std::vector<TerminalEvent>& out);
     void typed(char32_t c, std::vector<TerminalEvent>& out);
     void settle_timeout(std::vector<TerminalEvent>& out);
     void dispatch(std::uint8_t final_byte, std::vector<TerminalEvent>& out);
