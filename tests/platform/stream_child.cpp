@@ -1,0 +1,34 @@
+// A program whose standard output is redirected, for stream_host_test. Its
+// first argument says what it does after writing the test pattern:
+//   wait    poll for keys and sleep, as the runtime does, until killed;
+//   exit    end through the C runtime's exit with status 5;
+//   broken  (writes no pattern) write one byte and end with status 0 if the
+//           write failed, 1 if it claimed success.
+#include <cstring>
+#include <string>
+
+#include "platform/console_api.h"
+#include "tests/platform/stream_pattern.h"
+
+int main(int argc, char** argv) {
+    const char* mode = argc > 1 ? argv[1] : "";
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (std::strcmp(mode, "broken") == 0) {
+        DWORD written = 0;
+        crt::exit(WriteFile(out, "x", 1, &written, nullptr) ? 1 : 0);
+    }
+    const std::string pattern = stream_test::pattern();
+    for (std::size_t at = 0; at < pattern.size(); at += stream_test::kChunk) {
+        const std::string chunk = pattern.substr(at, stream_test::kChunk);
+        DWORD written = 0;
+        WriteFile(out, chunk.data(), static_cast<DWORD>(chunk.size()), &written, nullptr);
+    }
+    if (std::strcmp(mode, "exit") == 0) crt::exit(5);
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    for (;;) {
+        INPUT_RECORD record{};
+        DWORD read = 0;
+        PeekConsoleInputA(in, &record, 1, &read);
+        Sleep(25);
+    }
+}

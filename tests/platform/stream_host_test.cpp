@@ -1,0 +1,175 @@
+#include "platform/stream_host.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/console_api.h"
+#include "tests/platform/stream_pattern.h"
+
+extern char** environ;
+
+namespace {
+
+// Every wait on the child is bounded: a broken child fails the test instead
+// of hanging it.
+constexpr int kPatienceMs = 20000;
+
+std::span<const std::byte> bytes(std::string_view s) { return std::as_bytes(std::span(s.data(), s.size())); }
+
+struct Pipe {
+    int read = -1;
+    int write = -1;
+    Pipe() {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) == 0) {
+            read = fds[0];
+            write = fds[1];
+        }
+    }
+    ~Pipe() {
+        close_read();
+        close_write();
+    }
+    void close_read() {
+        if (read >= 0) close(read);
+        read = -1;
+    }
+    void close_write() {
+        if (write >= 0) close(write);
+        write = -1;
+    }
+};
+
+// stream_child with its standard output on `out` and standard input on `in`.
+pid_t spawn_child(const char* mode, int in, int out) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    char path[] = STREAM_CHILD;
+    std::string mode_arg = mode;
+    char* argv[] = {path, mode_arg.data(), nullptr};
+    pid_t pid = -1;
+    const int error = posix_spawn(&pid, path, &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? pid : -1;
+}
+
+// Reads until `count` bytes have arrived or the pipe ends; empty on timeout.
+std::string read_bytes(int fd, std::size_t count, bool& timed_out) {
+    std::string got;
+    timed_out = false;
+    while (got.size() < count) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, kPatienceMs) <= 0) {
+            timed_out = true;
+            break;
+        }
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+}
+
+int wait_status(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+TEST(StreamHostProcess, AllBytesAreOutBeforeTheProgramWaits) {
+    Pipe input;  // kept open and silent: the child has keys to wait for, forever
+    Pipe output;
+    ASSERT_GE(output.read, 0);
+    const pid_t pid = spawn_child("wait", input.read, output.write);
+    ASSERT_GT(pid, 0);
+    output.close_write();
+
+    const std::string expected = stream_test::pattern();
+    bool timed_out = false;
+    const std::string got = read_bytes(output.read, expected.size(), timed_out);
+    // Everything arrived while the child is still waiting for input.
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, WNOHANG), 0) << "the child ended before it waited";
+    kill(pid, SIGKILL);
+    wait_status(pid);
+    EXPECT_FALSE(timed_out);
+    EXPECT_TRUE(got == expected) << "got " << got.size() << " of " << expected.size() << " bytes, or other bytes";
+}
+
+TEST(StreamHostProcess, AllBytesAreOutAtExitWithTheStatus) {
+    Pipe input;
+    Pipe output;
+    const pid_t pid = spawn_child("exit", input.read, output.write);
+    ASSERT_GT(pid, 0);
+    output.close_write();
+    const std::string expected = stream_test::pattern();
+    bool timed_out = false;
+    const std::string got = read_bytes(output.read, expected.size() + 1, timed_out);  // up to the end
+    const int status = wait_status(pid);
+    EXPECT_FALSE(timed_out);
+    EXPECT_TRUE(got == expected) << "got " << got.size() << " of " << expected.size() << " bytes, or other bytes";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 5);
+}
+
+TEST(StreamHostProcess, WritingToAClosedPipeFailsInsteadOfKillingTheProgram) {
+    Pipe input;
+    Pipe output;
+    const int write_end = output.write;
+    output.close_read();  // nobody will ever read
+    const pid_t pid = spawn_child("broken", input.read, write_end);
+    ASSERT_GT(pid, 0);
+    output.close_write();
+    const int status = wait_status(pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "WriteFile claimed success on a closed pipe";
+}
+
+TEST(StreamHost, ScreenCallsFailAndInputStaysTheConsoles) {
+    Pipe output;
+    platform::StreamHost host(output.write);
+    platform::set_console_host(&host);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    DWORD mode = 0;
+    EXPECT_FALSE(GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info));
+    EXPECT_FALSE(GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode));
+    EXPECT_TRUE(GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode));
+    INPUT_RECORD record{};
+    DWORD read = 9;
+    EXPECT_TRUE(PeekConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read));
+    EXPECT_EQ(read, 0u);
+    Sleep(1);
+
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "a\0b\n", 4, &written, nullptr));
+    EXPECT_EQ(written, 4u);
+    bool timed_out = false;
+    EXPECT_EQ(read_bytes(output.read, 4, timed_out), std::string("a\0b\n", 4));
+    platform::set_console_host(nullptr);
+}
+
+TEST(StreamHost, AFailedWriteReportsNothingWritten) {
+    Pipe output;
+    platform::StreamHost host(output.write);
+    output.close_read();
+    DWORD written = 9;
+    EXPECT_FALSE(host.write_output(bytes("lost"), written));  // EPIPE, and the process lives on
+    EXPECT_EQ(written, 0u);
+    platform::StreamHost closed(-1);
+    EXPECT_FALSE(closed.write_output(bytes("lost"), written));
+    EXPECT_TRUE(closed.write_output({}, written));
+    EXPECT_EQ(written, 0u);
+}
+
+}  // namespace
