@@ -37,15 +37,6 @@ constexpr DWORD kHighestTone = 32767;
 // The host for this process's standard streams when none is installed.
 ConsoleHost* make_default_host() { return new StreamHost(STDOUT_FILENO); }
 
-ConsoleHost* existing_host() {
-    ConsoleHost* host = g_installed.load();
-    return host != nullptr ? host : g_default.load();
-}
-
-void shut_down_existing_host() {
-    if (ConsoleHost* host = existing_host()) host->shutdown();
-}
-
 // The console's screen for a call on `handle`, or null when the call fails.
 ConsoleModel* screen(HANDLE handle, ConsoleCall call) {
     if (handle != output_handle()) return nullptr;
@@ -81,9 +72,15 @@ ConsoleHost& console_host() {
     return *default_host;
 }
 
+void shut_down_console_host() {
+    ConsoleHost* host = g_installed.load();
+    if (host == nullptr) host = g_default.load();
+    if (host != nullptr) host->shutdown();
+}
+
 void shut_down_host_at_exit() {
     static std::once_flag registered;
-    std::call_once(registered, [] { std::atexit(shut_down_existing_host); });
+    std::call_once(registered, [] { std::atexit(shut_down_console_host); });
 }
 
 void set_console_host(ConsoleHost* host) {

@@ -77,9 +77,12 @@ class ConsoleHost {
 // arranges for the host to be shut down at exit, after the at-exit entries
 // that the program registers later.
 ConsoleHost& console_host();
-// Registers, once, the at-exit entry that shuts the console host down (if
-// one was ever made). The earlier it is registered, the later it runs: the C
-// runtime's atexit and exit call this before anything else.
+// Shuts the console host down, if one was ever installed or made; never
+// makes one just for that.
+void shut_down_console_host();
+// Registers, once, an at-exit entry that calls shut_down_console_host. The
+// earlier it is registered, the later it runs: the C runtime's atexit and
+// exit call this before anything else.
 void shut_down_host_at_exit();
 // Makes `host` the process's console host (tests install their own); null
 // goes back to the default. The caller keeps ownership.

@@ -41,7 +41,7 @@ bool is_known_event(DWORD type) {
 }
 
 [[noreturn]] void default_handling(DWORD type) {
-    console_host().shutdown();
+    shut_down_console_host();
     if (type == CTRL_C_EVENT) end_by_signal(SIGINT);
     if (type == CTRL_BREAK_EVENT) end_by_signal(SIGQUIT);
     _exit(control_event_exit_status(type));

@@ -13,7 +13,7 @@ namespace platform {
 // finish: the caller (a host, on the program's thread) is parked while the
 // handlers run, so a handler that ends the process never races with it.
 // When no handler returns TRUE, the default handling ends the process from
-// the handler thread, after console_host().shutdown():
+// the handler thread, after shut_down_console_host():
 //   CTRL_C_EVENT, CTRL_BREAK_EVENT: as a Unix program ends on SIGINT and
 //     SIGQUIT (the signal is reset to its default action and raised);
 //   CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT: _exit with
