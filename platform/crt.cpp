@@ -127,10 +127,11 @@ constexpr auto kClasses = [] {
 }  // namespace
 
 unsigned int _controlfp(unsigned int value, unsigned int mask) {
-    if ((mask & kRoundingMask) != 0) set_rounding((value & kRoundingMask) | (rounding_bits() & ~mask & kRoundingMask));
-    if ((mask & kPrecisionMask) != 0) {
-        set_precision((value & kPrecisionMask) | (precision_bits() & ~mask & kPrecisionMask));
-    }
+    const auto merged = [value, mask](unsigned field, unsigned current) {
+        return (value & mask & field) | (current & ~mask & field);
+    };
+    if ((mask & kRoundingMask) != 0) set_rounding(merged(kRoundingMask, rounding_bits()));
+    if ((mask & kPrecisionMask) != 0) set_precision(merged(kPrecisionMask, precision_bits()));
     return control_word();
 }
 

@@ -45,7 +45,15 @@ TEST_F(ControlWord, OnlyTheMaskedFieldsChange) {
     EXPECT_EQ(before & kRoundingMask, 0x200u);
     EXPECT_EQ(crt::_controlfp(0x100, 0) & kRoundingMask, 0x200u);
     EXPECT_EQ(std::fegetround(), FE_UPWARD);
+    // Part of a field: the bits outside the mask keep their value.
+    EXPECT_EQ(crt::_controlfp(0x100, 0x100) & kRoundingMask, 0x300u);
+    EXPECT_EQ(std::fegetround(), FE_TOWARDZERO);
+    EXPECT_EQ(crt::_controlfp(0x000, 0x200) & kRoundingMask, 0x100u);
+    EXPECT_EQ(std::fegetround(), FE_DOWNWARD);
+    EXPECT_EQ(crt::_controlfp(0x200, 0x100) & kRoundingMask, 0x000u);  // value bits outside the mask are ignored
+    EXPECT_EQ(std::fegetround(), FE_TONEAREST);
     // What start-up asks for: extended precision and round-to-nearest.
+    crt::_controlfp(0x200, kRoundingMask);
     const unsigned word = crt::_controlfp(0, kPrecisionMask | kRoundingMask);
     EXPECT_EQ(word & kRoundingMask, 0u);
     EXPECT_EQ(std::fegetround(), FE_TONEAREST);
