@@ -52,8 +52,14 @@ ConsoleModel::ConsoleModel(int cols, int rows)
 ConsoleModel::ConsoleModel(COORD size, SMALL_RECT window)
     : cols_(clamp_dimension(size.X)), rows_(clamp_dimension(size.Y)), cells_(static_cast<std::size_t>(cols_) * rows_) {
     window = intersect(window, buffer_rect());
-    if (window.Right < window.Left) window.Left = 0, window.Right = to_short(cols_ - 1);
-    if (window.Bottom < window.Top) window.Top = 0, window.Bottom = to_short(rows_ - 1);
+    if (window.Right < window.Left) {
+        window.Left = 0;
+        window.Right = to_short(cols_ - 1);
+    }
+    if (window.Bottom < window.Top) {
+        window.Top = 0;
+        window.Bottom = to_short(rows_ - 1);
+    }
     window_ = window;
     changes_.rows.assign(rows_, true);
     changes_.cursor = changes_.window = changes_.resized = true;

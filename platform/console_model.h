@@ -70,6 +70,7 @@ class ConsoleModel {
     void set_attributes(WORD attributes) { attributes_ = attributes; }
     CONSOLE_SCREEN_BUFFER_INFO screen_buffer_info() const;
 
+    // Throw std::out_of_range outside the buffer.
     const ConsoleCell& cell(int x, int y) const;
     std::span<const ConsoleCell> row(int y) const;
     // All cells, row after row.
