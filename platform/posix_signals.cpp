@@ -34,6 +34,7 @@ std::atomic<int> g_wake_write{-1};
 bool g_watching = false;
 std::array<struct sigaction, kHostSignals.size()> g_previous_host{};
 std::array<struct sigaction, kFatalSignals.size()> g_previous_fatal{};
+struct sigaction g_previous_pipe {};
 
 struct Rescue {
     int fd;
@@ -116,6 +117,12 @@ bool watch_signals() {
     for (std::size_t i = 0; i < kFatalSignals.size(); ++i) {
         ::sigaction(kFatalSignals[i], &rescue, &g_previous_fatal[i]);
     }
+    // A reader that went away makes writes fail with EPIPE, which the writer
+    // reports, instead of ending the process in the middle of its output.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, &g_previous_pipe);
     g_watching = true;
     return true;
 }
@@ -128,6 +135,7 @@ void unwatch_signals() {
     for (std::size_t i = 0; i < kFatalSignals.size(); ++i) {
         ::sigaction(kFatalSignals[i], &g_previous_fatal[i], nullptr);
     }
+    ::sigaction(SIGPIPE, &g_previous_pipe, nullptr);
     const int write_end = g_wake_write.exchange(-1);
     const int read_end = g_wake_read.exchange(-1);
     ::close(write_end);

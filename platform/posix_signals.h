@@ -35,7 +35,9 @@ class HostSignals {
 
 // Catches the host signals: the handler only notes the signal and makes
 // signal_wake_fd() readable. Also catches the fatal signals for the terminal
-// rescue. False when the wake-up pipe cannot be made; then nothing is caught.
+// rescue, and ignores SIGPIPE (a write to a pipe without a reader fails with
+// EPIPE instead). False when the wake-up pipe cannot be made; then nothing is
+// caught.
 // Calling it again while watching does nothing.
 bool watch_signals();
 // Gives every caught signal its previous disposition back.

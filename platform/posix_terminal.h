@@ -42,7 +42,8 @@ struct TerminalSize {
 };
 
 // The terminal's size in character cells; 80 x 25 when it reports nothing or
-// zero in either direction, so no caller ever sees a size of 0.
+// zero in either direction, so no caller ever sees a size of 0. At most 32767
+// each way, what console coordinates hold.
 TerminalSize terminal_size(int fd);
 
 inline constexpr TerminalSize kFallbackTerminalSize{80, 25};

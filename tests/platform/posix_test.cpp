@@ -1,0 +1,350 @@
+// The terminal host's POSIX pieces: the system-call table and what is built on
+// it, terminal modes and size on a real pseudo-terminal, and the signal watch.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <string_view>
+
+#include "platform/posix_io.h"
+#include "platform/posix_signals.h"
+#include "platform/posix_terminal.h"
+#include "tests/platform/pty_process.h"
+
+namespace platform {
+namespace {
+
+std::span<const std::byte> bytes_of(std::string_view s) { return std::as_bytes(std::span(s.data(), s.size())); }
+
+// --- write_all and read_some over a scripted system ----------------------------
+
+// What the next write() does: take up to `take` bytes (-1: all), or fail with
+// `error` when take is 0 and error is set.
+struct WriteStep {
+    int take;
+    int error;
+};
+
+struct ScriptedSystem : ::testing::Test {
+    static inline std::deque<WriteStep> steps;
+    static inline std::string written;
+    static inline int polls = 0;
+
+    void SetUp() override {
+        steps.clear();
+        written.clear();
+        polls = 0;
+        posix_calls().write = [](int, const void* buffer, std::size_t count) -> ssize_t {
+            if (steps.empty()) return -1;  // the script ran out: a test error shows as failure
+            const WriteStep step = steps.front();
+            steps.pop_front();
+            if (step.error != 0) {
+                errno = step.error;
+                return -1;
+            }
+            const std::size_t n = step.take < 0 ? count : std::min<std::size_t>(count, step.take);
+            written.append(static_cast<const char*>(buffer), n);
+            return static_cast<ssize_t>(n);
+        };
+        posix_calls().poll = [](pollfd* fds, nfds_t, int) {
+            ++polls;
+            fds[0].revents = POLLOUT;
+            return 1;
+        };
+    }
+    void TearDown() override { posix_calls() = system_posix_calls(); }
+};
+
+struct WriteCase {
+    const char* name;
+    std::vector<WriteStep> steps;
+    bool ok;
+    std::string_view written;
+    int polls;
+};
+
+const WriteCase kWriteCases[] = {
+    {"one call", {{-1, 0}}, true, "abcdef", 0},
+    {"short writes continue with the rest", {{2, 0}, {1, 0}, {-1, 0}}, true, "abcdef", 0},
+    {"interrupted calls are repeated", {{0, EINTR}, {3, 0}, {0, EINTR}, {-1, 0}}, true, "abcdef", 0},
+    {"a full non-blocking descriptor is waited for", {{0, EAGAIN}, {-1, 0}}, true, "abcdef", 1},
+    {"a call that writes nothing is an error, not a loop", {{2, 0}, {0, 0}}, false, "ab", 0},
+    {"a failed call is an error", {{1, 0}, {0, EIO}}, false, "a", 0},
+};
+
+TEST_F(ScriptedSystem, WriteAll) {
+    for (const WriteCase& c : kWriteCases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        steps.assign(c.steps.begin(), c.steps.end());
+        EXPECT_EQ(write_all(1, bytes_of("abcdef")), c.ok);
+        EXPECT_EQ(written, c.written);
+        EXPECT_EQ(polls, c.polls);
+    }
+}
+
+TEST_F(ScriptedSystem, ReadSomeRepeatsInterruptedCalls) {
+    posix_calls().read = [](int, void* buffer, std::size_t) -> ssize_t {
+        static int calls = 0;
+        if (++calls < 3) {
+            errno = EINTR;
+            return -1;
+        }
+        std::memcpy(buffer, "xy", 2);
+        return 2;
+    };
+    std::array<std::byte, 8> buffer{};
+    EXPECT_EQ(read_some(0, buffer), 2);
+    EXPECT_EQ(buffer[1], std::byte{'y'});
+}
+
+// --- terminal modes -------------------------------------------------------------
+
+termios shell_modes() {
+    termios t{};
+    t.c_iflag = ICRNL | IXON | INLCR | IGNCR | ISTRIP | IUTF8;
+    t.c_oflag = OPOST | ONLCR;
+    t.c_cflag = CS8 | CREAD;
+    t.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHONL | IEXTEN;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 5;
+    t.c_cc[VINTR] = 3;
+    return t;
+}
+
+struct ModeCase {
+    const char* flag;
+    tcflag_t termios::*field;
+    tcflag_t bit;
+    bool kept_for_output;  // in the modes of a terminal used for output only
+    bool kept_for_keys;    // in the modes of a terminal the keys come from
+};
+
+const ModeCase kModeCases[] = {
+    {"OPOST", &termios::c_oflag, OPOST, false, false},   {"ECHO", &termios::c_lflag, ECHO, false, false},
+    {"ECHONL", &termios::c_lflag, ECHONL, false, false}, {"ICANON", &termios::c_lflag, ICANON, true, false},
+    {"ISIG", &termios::c_lflag, ISIG, true, false},      {"IEXTEN", &termios::c_lflag, IEXTEN, true, false},
+    {"ICRNL", &termios::c_iflag, ICRNL, true, false},    {"INLCR", &termios::c_iflag, INLCR, true, false},
+    {"IGNCR", &termios::c_iflag, IGNCR, true, false},    {"IXON", &termios::c_iflag, IXON, true, false},
+    {"ISTRIP", &termios::c_iflag, ISTRIP, true, false},  {"IUTF8", &termios::c_iflag, IUTF8, true, true},
+    {"ECHOE", &termios::c_lflag, ECHOE, true, true},     {"CS8", &termios::c_cflag, CS8, true, true},
+};
+
+TEST(ConsoleModes, ClearExactlyWhatTheConsoleNeeds) {
+    const termios shell = shell_modes();
+    for (const bool reads_keys : {false, true}) {
+        const termios modes = console_modes(shell, reads_keys);
+        for (const ModeCase& c : kModeCases) {
+            SCOPED_TRACE(std::string(c.flag) + (reads_keys ? " (keys)" : " (output only)"));
+            EXPECT_EQ((modes.*c.field & c.bit) != 0, reads_keys ? c.kept_for_keys : c.kept_for_output);
+        }
+    }
+    const termios keys = console_modes(shell, true);
+    EXPECT_EQ(keys.c_cc[VMIN], 0);
+    EXPECT_EQ(keys.c_cc[VTIME], 0);
+    EXPECT_EQ(keys.c_cc[VINTR], 3);
+    EXPECT_EQ(console_modes(shell, false).c_cc[VMIN], 1);
+}
+
+struct Pty : ::testing::Test {
+    int master = -1;
+    int slave = -1;
+
+    void SetUp() override {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(::grantpt(master), 0);
+        ASSERT_EQ(::unlockpt(master), 0);
+        slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(slave, 0);
+    }
+    void TearDown() override {
+        posix_calls() = system_posix_calls();
+        ::close(master);
+        ::close(slave);
+    }
+    termios modes() const {
+        termios t{};
+        EXPECT_EQ(::tcgetattr(slave, &t), 0);
+        return t;
+    }
+    void set_size(unsigned short cols, unsigned short rows) {
+        const winsize size{rows, cols, 0, 0};
+        ASSERT_EQ(::ioctl(master, TIOCSWINSZ, &size), 0);
+    }
+};
+
+TEST_F(Pty, EnterAndLeaveGiveTheTerminalBackAsItWas) {
+    const termios before = modes();
+    TerminalModes terminal(slave);
+    ASSERT_TRUE(terminal.saved());
+    ASSERT_TRUE(terminal.enter(true));
+    EXPECT_TRUE(same_modes(modes(), console_modes(before, true)));
+    ASSERT_TRUE(terminal.leave());
+    EXPECT_TRUE(same_modes(modes(), before));
+}
+
+TEST_F(Pty, TypedAheadInputSurvivesTheModeChange) {
+    // A line typed before the program switched modes is still there for it.
+    ASSERT_EQ(::write(master, "255\r1", 5), 5);
+    pollfd p{slave, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    TerminalModes terminal(slave);
+    ASSERT_TRUE(terminal.enter(true));
+    std::string got;
+    std::array<char, 16> buffer;
+    while (got.size() < 5 && ::poll(&p, 1, 5000) == 1) {
+        const ssize_t n = ::read(slave, buffer.data(), buffer.size());
+        ASSERT_GT(n, 0);
+        got.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(got, "255\n1");  // the CR became LF while the line was typed in canonical mode
+    EXPECT_TRUE(terminal.leave());
+}
+
+TEST_F(Pty, ModesThatCannotBeReadAreNeverWritten) {
+    posix_calls().tcgetattr = [](int, termios*) {
+        errno = ENOTTY;
+        return -1;
+    };
+    posix_calls().tcsetattr = [](int, int, const termios*) -> int {
+        ADD_FAILURE() << "modes set without knowing the original";
+        return -1;
+    };
+    TerminalModes terminal(slave);
+    EXPECT_FALSE(terminal.saved());
+    EXPECT_FALSE(terminal.enter(true));
+    EXPECT_FALSE(terminal.leave());
+}
+
+TEST_F(Pty, ModeChangesUseDrainAndRepeatWhenInterrupted) {
+    static int calls;
+    static int when_seen;
+    calls = 0;
+    when_seen = -1;
+    posix_calls().tcsetattr = [](int fd, int when, const termios* t) {
+        when_seen = when;
+        if (++calls == 1) {
+            errno = EINTR;
+            return -1;
+        }
+        return ::tcsetattr(fd, when, t);
+    };
+    TerminalModes terminal(slave);
+    EXPECT_TRUE(terminal.enter(false));
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(when_seen, TCSADRAIN);
+}
+
+TEST_F(Pty, SizeComesFromTheTerminalWithAFallbackForNothingOrZero) {
+    struct Case {
+        unsigned short cols, rows;
+        TerminalSize expected;
+    };
+    const Case cases[] = {
+        {100, 30, {100, 30}}, {1, 1, {1, 1}},     {0, 0, {80, 25}},
+        {0, 40, {80, 25}},    {120, 0, {80, 25}}, {65535, 40000, {32767, 32767}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.cols) + "x" + std::to_string(c.rows));
+        set_size(c.cols, c.rows);
+        const TerminalSize size = terminal_size(slave);
+        EXPECT_EQ(size.cols, c.expected.cols);
+        EXPECT_EQ(size.rows, c.expected.rows);
+    }
+    posix_calls().get_window_size = [](int, winsize*) {
+        errno = ENOTTY;
+        return -1;
+    };
+    EXPECT_EQ(terminal_size(slave).cols, 80);
+    EXPECT_EQ(terminal_size(slave).rows, 25);
+}
+
+// --- signals ------------------------------------------------------------------------
+
+struct Signals : ::testing::Test {
+    void SetUp() override { ASSERT_TRUE(watch_signals()); }
+    void TearDown() override { unwatch_signals(); }
+    static bool woken() {
+        pollfd p{signal_wake_fd(), POLLIN, 0};
+        return ::poll(&p, 1, 0) == 1;
+    }
+};
+
+TEST_F(Signals, AreNotedWakeTheHostAndAreTakenOnce) {
+    struct Case {
+        int number;
+        HostSignal signal;
+    };
+    const Case cases[] = {
+        {SIGINT, HostSignal::Interrupt}, {SIGQUIT, HostSignal::Quit},    {SIGTERM, HostSignal::Terminate},
+        {SIGHUP, HostSignal::HangUp},    {SIGTSTP, HostSignal::Suspend}, {SIGCONT, HostSignal::Continue},
+        {SIGWINCH, HostSignal::Resize},
+    };
+    EXPECT_FALSE(woken());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.number);
+        ASSERT_EQ(::raise(c.number), 0);  // the process survives even the deadly ones
+        ::raise(c.number);                // twice is still one
+        EXPECT_TRUE(woken());
+        HostSignals taken = take_signals();
+        EXPECT_TRUE(taken.has(c.signal));
+        taken.remove(c.signal);
+        EXPECT_TRUE(taken.empty());
+        EXPECT_FALSE(woken());
+        EXPECT_TRUE(take_signals().empty());
+    }
+}
+
+TEST_F(Signals, UnwatchGivesThePreviousDispositionsBack) {
+    unwatch_signals();
+    struct sigaction mine {};
+    mine.sa_handler = SIG_IGN;
+    sigemptyset(&mine.sa_mask);
+    struct sigaction before {};
+    ::sigaction(SIGWINCH, &mine, &before);
+    ASSERT_TRUE(watch_signals());
+    unwatch_signals();
+    struct sigaction after {};
+    ::sigaction(SIGWINCH, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, SIG_IGN);
+    ::sigaction(SIGWINCH, &before, nullptr);
+    EXPECT_EQ(signal_wake_fd(), -1);
+    ASSERT_TRUE(watch_signals());
+}
+
+// A process dying of a fatal signal gives the terminal back first, and still
+// dies of that signal.
+TEST_F(Pty, FatalSignalsRescueTheTerminalAndStillKill) {
+    const termios before = modes();
+    for (const int number : {SIGABRT, SIGILL}) {
+        SCOPED_TRACE(number);
+        EXPECT_EXIT(
+            {
+                watch_signals();
+                TerminalModes terminal(slave);
+                terminal.enter(true);
+                add_terminal_rescue(slave, terminal.original(), "RESCUED");
+                ::raise(number);
+            },
+            ::testing::KilledBySignal(number), "");
+        EXPECT_TRUE(same_modes(modes(), before));
+        std::string got(64, '\0');
+        pollfd p{master, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        got.resize(static_cast<std::size_t>(::read(master, got.data(), got.size())));
+        EXPECT_EQ(got, "RESCUED");
+    }
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,215 @@
+#include "tests/platform/pty_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace platform {
+namespace {
+
+constexpr std::string_view kKittyQuery = "\x1b[?u";
+constexpr std::string_view kKittyReply = "\x1b[?0u";
+
+void check(bool ok, const char* what) {
+    if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+void write_fully(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        check(n > 0, "write");
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+sigset_t child_signal_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGCHLD);
+    return set;
+}
+
+}  // namespace
+
+bool same_modes(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+           std::equal(std::begin(a.c_cc), std::end(a.c_cc), std::begin(b.c_cc)) && cfgetispeed(&a) == cfgetispeed(&b) &&
+           cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+PtyProcess::PtyProcess(int cols, int rows) : screen_(cols, rows) {
+    // A program that dies early must not take the test down with SIGPIPE.
+    ::signal(SIGPIPE, SIG_IGN);
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    check(master_ >= 0, "posix_openpt");
+    check(::grantpt(master_) == 0 && ::unlockpt(master_) == 0, "grantpt");
+    // The test keeps the terminal's other side open, so the terminal and its
+    // modes outlive the program.
+    slave_ = ::open(::ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    check(slave_ >= 0, "open pty");
+    const winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(cols), 0, 0};
+    check(::ioctl(master_, TIOCSWINSZ, &size) == 0, "TIOCSWINSZ");
+    check(::tcgetattr(slave_, &initial_modes_) == 0, "tcgetattr");
+
+    const sigset_t set = child_signal_set();
+    check(::pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0, "sigmask");
+    child_signals_ = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    check(child_signals_ >= 0, "signalfd");
+}
+
+PtyProcess::~PtyProcess() {
+    if (pid_ > 0 && !exited_) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+    }
+    // SIGCHLD stays blocked: another PtyProcess of the test may still wait.
+    for (int fd : {master_, slave_, child_signals_, output_pipe_}) {
+        if (fd >= 0) ::close(fd);
+    }
+}
+
+void PtyProcess::start(const std::string& program, const std::vector<std::string>& args, const Options& options) {
+    kitty_terminal_ = options.kitty_terminal;
+    int input_pipe[2] = {-1, -1};
+    int output_pipe[2] = {-1, -1};
+    if (options.input == Stream::Pipe) check(::pipe2(input_pipe, O_CLOEXEC) == 0, "pipe");
+    if (options.output == Stream::Pipe) check(::pipe2(output_pipe, O_CLOEXEC) == 0, "pipe");
+
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    pid_ = ::fork();
+    check(pid_ >= 0, "fork");
+    if (pid_ == 0) {
+        ::setpgid(0, 0);
+        ::dup2(options.input == Stream::Pipe ? input_pipe[0] : slave_, STDIN_FILENO);
+        ::dup2(options.output == Stream::Pipe ? output_pipe[1] : slave_, STDOUT_FILENO);
+        sigset_t none;
+        sigemptyset(&none);
+        ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
+        ::signal(SIGPIPE, SIG_DFL);
+        // Programs killed by SIGQUIT or SIGABRT on purpose leave no core file.
+        const rlimit no_core{0, 0};
+        ::setrlimit(RLIMIT_CORE, &no_core);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::setpgid(pid_, pid_);
+    if (options.input == Stream::Pipe) {
+        ::close(input_pipe[0]);
+        write_fully(input_pipe[1], options.piped_input);
+        ::close(input_pipe[1]);
+    }
+    if (options.output == Stream::Pipe) {
+        ::close(output_pipe[1]);
+        output_pipe_ = output_pipe[0];
+    }
+}
+
+void PtyProcess::type(std::string_view bytes) { write_fully(master_, bytes); }
+
+void PtyProcess::signal(int number) { check(::kill(pid_, number) == 0, "kill"); }
+
+void PtyProcess::resize(int cols, int rows) {
+    const winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(cols), 0, 0};
+    check(::ioctl(master_, TIOCSWINSZ, &size) == 0, "TIOCSWINSZ");
+    screen_.resize(cols, rows);
+    signal(SIGWINCH);
+}
+
+void PtyProcess::take(int fd, std::string& into, bool to_screen) {
+    std::array<char, 4096> buffer;
+    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n <= 0) {
+        if (fd == output_pipe_ && (n == 0 || errno != EINTR)) {
+            ::close(output_pipe_);
+            output_pipe_ = -1;
+        }
+        return;
+    }
+    const std::string_view chunk(buffer.data(), static_cast<std::size_t>(n));
+    into.append(chunk);
+    if (!to_screen) return;
+    if (kitty_terminal_) {
+        for (std::size_t at = into.find(kKittyQuery, kitty_scan_from_); at != std::string::npos;
+             at = into.find(kKittyQuery, at + 1)) {
+            type(kKittyReply);
+        }
+        kitty_scan_from_ = into.size() >= kKittyQuery.size() ? into.size() - (kKittyQuery.size() - 1) : 0;
+    }
+    screen_.feed(chunk);
+    // The emulator's answers to queries go back as the terminal's input.
+    if (const std::string replies = screen_.take_replies(); !replies.empty()) type(replies);
+}
+
+bool PtyProcess::pump(std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    std::array<pollfd, 3> fds{pollfd{master_, POLLIN, 0}, pollfd{output_pipe_, POLLIN, 0},
+                              pollfd{child_signals_, POLLIN, 0}};
+    const int n = ::poll(fds.data(), fds.size(), static_cast<int>(left.count()));
+    if (n < 0) return errno == EINTR;
+    if (fds[0].revents & POLLIN) take(master_, terminal_bytes_, true);
+    if (fds[1].revents & (POLLIN | POLLHUP)) take(output_pipe_, output_bytes_, false);
+    if (fds[2].revents & POLLIN) {
+        signalfd_siginfo info;
+        while (::read(child_signals_, &info, sizeof info) > 0) {
+        }
+    }
+    return true;
+}
+
+bool PtyProcess::read_until(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    while (!done()) {
+        if (!pump(deadline)) return done();
+    }
+    return true;
+}
+
+bool PtyProcess::read_until_row(int y, std::string_view text) {
+    return read_until([&] { return screen_.text(y).starts_with(text); });
+}
+
+bool PtyProcess::read_until_output_closed() {
+    return read_until([&] { return output_pipe_ < 0; });
+}
+
+std::optional<int> PtyProcess::wait_status() {
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    for (;;) {
+        int status = 0;
+        const pid_t r = ::waitpid(pid_, &status, WNOHANG | WUNTRACED);
+        if (r == pid_) {
+            if (WIFEXITED(status) || WIFSIGNALED(status)) exited_ = true;
+            return status;
+        }
+        if (!pump(deadline)) return std::nullopt;
+    }
+}
+
+termios PtyProcess::modes() const {
+    termios modes{};
+    check(::tcgetattr(slave_, &modes) == 0, "tcgetattr");
+    return modes;
+}
+
+}  // namespace platform

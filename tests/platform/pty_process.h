@@ -1,0 +1,104 @@
+// A program run on a pseudo-terminal, for tests: what it sends to the terminal
+// is read through a terminal emulator screen, keys are typed into it, and the
+// terminal's modes can be compared with the ones it started with. Every wait is
+// bounded and reports a timeout as a failure instead of hanging.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/platform/vterm_screen.h"
+
+namespace platform {
+
+class PtyProcess {
+  public:
+    enum class Stream { Terminal, Pipe };
+
+    struct Options {
+        Stream input = Stream::Terminal;
+        Stream output = Stream::Terminal;
+        // Written to standard input when it is a pipe, which is then closed.
+        std::string piped_input;
+        // Answer the kitty keyboard protocol query as a terminal with the
+        // protocol would (flags 0), before the emulator's own replies.
+        bool kitty_terminal = false;
+    };
+
+    static constexpr std::chrono::seconds kTimeout{10};
+
+    // A terminal of this size whose modes are the usual ones of a login shell's
+    // terminal (canonical input, echo, signals, output processing).
+    PtyProcess(int cols, int rows);
+    ~PtyProcess();
+    PtyProcess(const PtyProcess&) = delete;
+    PtyProcess& operator=(const PtyProcess&) = delete;
+
+    // Runs `program` with `args` in a process group of its own whose standard
+    // streams are the terminal or pipes as `options` say; standard error is
+    // this process's.
+    void start(const std::string& program, const std::vector<std::string>& args, const Options& options);
+    void start(const std::string& program, const std::vector<std::string>& args = {}) {
+        start(program, args, Options{});
+    }
+
+    pid_t pid() const { return pid_; }
+
+    // Bytes typed on the terminal.
+    void type(std::string_view bytes);
+    void signal(int number);
+    // The terminal changes size: the emulator follows and the program gets
+    // SIGWINCH (it has no controlling terminal that would send it).
+    void resize(int cols, int rows);
+
+    // Reads what the program sends until `done()` holds; false after kTimeout.
+    bool read_until(const std::function<bool()>& done);
+    // Reads until row `y` of the screen starts with `text`.
+    bool read_until_row(int y, std::string_view text);
+    // Reads until the program has closed its piped standard output.
+    bool read_until_output_closed();
+
+    VtermScreen& screen() { return screen_; }
+    // Everything the terminal received, and everything written to the piped
+    // standard output.
+    const std::string& terminal_bytes() const { return terminal_bytes_; }
+    const std::string& output_bytes() const { return output_bytes_; }
+
+    // The program's next change of state (exit, death, stop) as a wait status;
+    // nothing after kTimeout. Reads terminal output meanwhile, so a program
+    // blocked on a full terminal cannot stall it.
+    std::optional<int> wait_status();
+
+    termios modes() const;
+    const termios& initial_modes() const { return initial_modes_; }
+
+  private:
+    bool pump(std::chrono::steady_clock::time_point deadline);
+    void take(int fd, std::string& into, bool to_screen);
+
+    int master_ = -1;
+    int slave_ = -1;
+    int child_signals_ = -1;  // signalfd for SIGCHLD
+    int output_pipe_ = -1;    // read end of the program's piped standard output
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    bool kitty_terminal_ = false;
+    termios initial_modes_{};
+    VtermScreen screen_;
+    std::string terminal_bytes_;
+    std::string output_bytes_;
+    std::size_t kitty_scan_from_ = 0;
+};
+
+// Whether two sets of terminal modes are the same in every field that a
+// program can change.
+bool same_modes(const termios& a, const termios& b);
+
+}  // namespace platform
