@@ -11,7 +11,7 @@
 #include "platform/console_api.h"
 #include "platform/console_host.h"
 #include "platform/console_model.h"
-#include "platform/stream_host.h"
+#include "platform/terminal_host.h"
 #include "platform/us_layout.h"
 
 namespace platform {
@@ -35,7 +35,7 @@ constexpr DWORD kLowestTone = 37;
 constexpr DWORD kHighestTone = 32767;
 
 // The host for this process's standard streams when none is installed.
-ConsoleHost* make_default_host() { return new StreamHost(STDOUT_FILENO); }
+ConsoleHost* make_default_host() { return new TerminalHost(HostStreams::detect(STDIN_FILENO, STDOUT_FILENO)); }
 
 // The console's screen for a call on `handle`, or null when the call fails.
 ConsoleModel* screen(HANDLE handle, ConsoleCall call) {

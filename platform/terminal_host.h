@@ -1,0 +1,143 @@
+// The console on the process's own standard streams. When standard output is
+// a terminal the console is shown on it, in frames sent when the program stops
+// to wait; otherwise WriteFile's bytes go to it unchanged. Keys come from the
+// terminal as they are typed, or are decoded from piped standard input and
+// handed over one per wait, as a person would type them. On every way out the
+// terminals are given back exactly as they were found.
+//
+// Signals are noted by their handlers and acted on at the next wait or poll:
+//   SIGINT, SIGQUIT     CTRL_C_EVENT, CTRL_BREAK_EVENT
+//   SIGHUP, SIGTERM     CTRL_CLOSE_EVENT, CTRL_SHUTDOWN_EVENT; once the handlers
+//                       have run, the process ends with control_event_exit_status
+//   SIGTSTP             the terminal is given back and the process group stops;
+//   SIGCONT             modes are set again and the screen is redrawn
+//   SIGWINCH            the buffer and window follow the terminal's new size
+// With ENABLE_PROCESSED_INPUT, the keys Ctrl+C, Ctrl+\ and Ctrl+Z act as those
+// signals would (the terminal sends them as bytes: its own signal keys are off);
+// without it they are ordinary keys.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/console_host.h"
+#include "platform/console_model.h"
+#include "platform/posix_terminal.h"
+#include "platform/terminal_input.h"
+#include "platform/terminal_render.h"
+
+namespace platform {
+
+// The exit status of a program whose piped standard input has run out: every
+// key has been delivered, the next wait raised CTRL_CLOSE_EVENT, and the
+// program waited once more.
+inline constexpr int kEndOfInputExitStatus = 3;
+
+// The kitty keyboard protocol flags pushed on a terminal that has the protocol:
+// disambiguated keys, press/repeat/release events, alternate keys, every key as
+// an escape code (modifier keys too, which Alt plus keypad digits needs) and
+// the text a key types.
+inline constexpr int kKittyKeyboardFlags = 1 | 2 | 4 | 8 | 16;
+
+// Which of the standard streams are terminals.
+struct HostStreams {
+    int input_fd = 0;
+    int output_fd = 1;
+    bool input_is_terminal = false;
+    bool output_is_terminal = false;
+    // Both are the same terminal: its replies to queries arrive as input, so
+    // keyboard protocols can be negotiated.
+    bool same_terminal = false;
+
+    static HostStreams detect(int input_fd, int output_fd);
+};
+
+class TerminalHost final : public ConsoleHost, private ConsoleObserver {
+  public:
+    // Sets the terminals' modes, starts catching signals and, on a terminal,
+    // turns on bracketed paste and the keyboard protocols it has.
+    explicit TerminalHost(const HostStreams& streams);
+    ~TerminalHost() override;
+    TerminalHost(const TerminalHost&) = delete;
+    TerminalHost& operator=(const TerminalHost&) = delete;
+
+    ConsoleModel& console() override { return model_; }
+    bool output_is_console() const override { return streams_.output_is_terminal; }
+    // Piped input is typed keys too.
+    bool input_is_console() const override { return true; }
+    void input_idle() override;
+    void wait(DWORD milliseconds) override;
+    void beep(DWORD frequency, DWORD duration) override;
+    bool write_output(std::span<const std::byte> bytes, DWORD& written) override;
+    void shutdown() override;
+
+  private:
+    // What the program's thread does after letting go of the lock: control
+    // handlers may end the process and shut the host down from their thread.
+    struct Deferred {
+        std::vector<DWORD> events;
+        // Raised after `events`; once it is handled the process ends.
+        std::optional<DWORD> final_event;
+        bool end_of_input = false;
+    };
+
+    enum class Kitty { Asked, Absent, Pushed };
+
+    // A terminal device in use, with its modes as found.
+    struct Terminal {
+        TerminalModes modes;
+        bool reads_keys;    // the keys come from it
+        bool shows_screen;  // the console is drawn on it
+    };
+
+    void before_scroll_up(int rows) override;
+
+    // The work of every poll and wait: signals, typed keys, the frame.
+    // True when a key was queued.
+    bool service(Deferred& deferred);
+    bool read_terminal(Deferred& deferred);
+    void take_piped_bytes();
+    bool deliver_piped_key(Deferred& deferred);
+    // A decoded key: queued, or acted on as a control key. True if queued.
+    bool key(const INPUT_RECORD& record, Deferred& deferred);
+    void reply(const TerminalEvent& event);
+    void handle_signals(Deferred& deferred);
+
+    void enter_terminals();
+    void leave_terminals();
+    void arm_rescues();
+    void suspend();
+    void resume();
+    void follow_terminal_size();
+    std::string leaving_bytes() const;
+
+    Frame frame();
+    void draw();
+    void flush();
+    void run(const Deferred& deferred);
+    [[noreturn]] void end_process(int status);
+
+    HostStreams streams_;
+    ConsoleModel model_;
+    std::optional<TerminalRenderer> renderer_;
+    TerminalInputDecoder decoder_;
+    std::vector<Terminal> terminals_;
+    std::mutex mutex_;
+
+    std::string outgoing_;                   // host sequences and frames for the next write
+    std::vector<ConsoleCell> window_cells_;  // a window narrower than the buffer, gathered
+    std::deque<INPUT_RECORD> piped_keys_;    // decoded, not yet handed over
+    bool redraw_ = true;                     // draw even if the model reports no change
+    bool input_ended_ = false;
+    bool close_raised_ = false;
+    bool resumed_ = false;  // a SIGCONT noted now is our own resumption
+    bool shut_down_ = false;
+    Kitty kitty_ = Kitty::Absent;
+};
+
+}  // namespace platform

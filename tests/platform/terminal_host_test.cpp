@@ -1,0 +1,775 @@
+// The terminal host: in this process over a pseudo-terminal and pipes (frames,
+// keys, control keys, protocols, size changes, piped keys), and as the host of a
+// real program run on a pseudo-terminal (every way out gives the terminal back,
+// suspend and resume, scrollback, redirected streams, end of piped input).
+#include "platform/terminal_host.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/console_api.h"
+#include "platform/control_events.h"
+#include "platform/posix_io.h"
+#include "tests/platform/pty_process.h"
+#include "tests/platform/vterm_screen.h"
+
+namespace platform {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// Far longer than anything here takes when it works; a wait that should have
+// ended early but runs this long fails the test.
+constexpr DWORD kLongWait = 5000;
+
+// --- Control events seen by a handler ------------------------------------------
+
+std::mutex g_events_mutex;
+std::vector<DWORD> g_events;
+
+BOOL record_event(DWORD type) {
+    const std::lock_guard lock(g_events_mutex);
+    g_events.push_back(type);
+    return TRUE;
+}
+
+std::vector<DWORD> take_events() {
+    const std::lock_guard lock(g_events_mutex);
+    return std::exchange(g_events, {});
+}
+
+// --- Writes to the terminal, counted -------------------------------------------
+
+int g_counted_fd = -1;
+int g_writes = 0;
+std::string g_last_write;
+
+ssize_t counting_write(int fd, const void* buffer, std::size_t count) {
+    if (fd == g_counted_fd) {
+        ++g_writes;
+        g_last_write.assign(static_cast<const char*>(buffer), count);
+    }
+    return ::write(fd, buffer, count);
+}
+
+std::string key_chars(ConsoleModel& model) {
+    std::string chars;
+    INPUT_RECORD record{};
+    while (model.read_input(std::span(&record, 1)) == 1) {
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown)
+            chars += record.Event.KeyEvent.uChar.AsciiChar;
+    }
+    return chars;
+}
+
+// A TerminalHost in this process, its console the process's console. The
+// screen side is a pseudo-terminal read through an emulator; keys come from the
+// same terminal or from a pipe.
+struct HostTest : ::testing::Test {
+    int master = -1;
+    int slave = -1;
+    int pipe_in[2] = {-1, -1};
+    int pipe_out[2] = {-1, -1};
+    termios initial{};
+    std::optional<VtermScreen> screen;
+    std::optional<TerminalHost> host;
+    std::string received;
+
+    void SetUp() override {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(::grantpt(master), 0);
+        ASSERT_EQ(::unlockpt(master), 0);
+        slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(slave, 0);
+        ASSERT_EQ(::tcgetattr(slave, &initial), 0);
+        SetConsoleCtrlHandler(record_event, TRUE);
+        take_events();
+    }
+
+    void TearDown() override {
+        host.reset();
+        set_console_host(nullptr);
+        posix_calls() = system_posix_calls();
+        SetConsoleCtrlHandler(record_event, FALSE);
+        for (int fd : {master, slave, pipe_in[0], pipe_in[1], pipe_out[0], pipe_out[1]}) {
+            if (fd >= 0) ::close(fd);
+        }
+    }
+
+    void set_size(int cols, int rows) {
+        const winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(cols), 0, 0};
+        ASSERT_EQ(::ioctl(master, TIOCSWINSZ, &size), 0);
+    }
+
+    // Keys and screen on the terminal.
+    void start_on_terminal(int cols, int rows) {
+        set_size(cols, rows);
+        screen.emplace(cols, rows);
+        host.emplace(HostStreams{slave, slave, true, true, true});
+        set_console_host(&*host);
+    }
+    // Keys from a pipe; the screen on the terminal, or standard output a pipe.
+    void start_piped(bool screen_on_terminal, int cols = 20, int rows = 5) {
+        ASSERT_EQ(::pipe2(pipe_in, O_CLOEXEC), 0);
+        HostStreams streams{pipe_in[0], slave, false, true, false};
+        if (screen_on_terminal) {
+            set_size(cols, rows);
+            screen.emplace(cols, rows);
+        } else {
+            ASSERT_EQ(::pipe2(pipe_out, O_CLOEXEC), 0);
+            streams.output_fd = pipe_out[1];
+            streams.output_is_terminal = false;
+        }
+        host.emplace(streams);
+        set_console_host(&*host);
+    }
+    void pipe_keys(std::string_view bytes) { ASSERT_TRUE(write_all(pipe_in[1], std::as_bytes(std::span(bytes)))); }
+    void end_pipe() {
+        ::close(pipe_in[1]);
+        pipe_in[1] = -1;
+    }
+
+    // Everything the terminal has been sent so far, into the emulator.
+    void pump() {
+        std::array<char, 4096> buffer;
+        pollfd p{master, POLLIN, 0};
+        while (::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0) {
+            const ssize_t n = ::read(master, buffer.data(), buffer.size());
+            if (n <= 0) break;
+            received.append(buffer.data(), static_cast<std::size_t>(n));
+            if (screen) screen->feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+        }
+    }
+    void type(std::string_view bytes) { ASSERT_TRUE(write_all(master, std::as_bytes(std::span(bytes)))); }
+    void count_writes() {
+        g_counted_fd = slave;
+        g_writes = 0;
+        posix_calls().write = counting_write;
+    }
+
+    static HANDLE out() { return GetStdHandle(STD_OUTPUT_HANDLE); }
+    static HANDLE in() { return GetStdHandle(STD_INPUT_HANDLE); }
+    static void write_text(COORD at, std::string_view text) {
+        std::vector<CHAR_INFO> cells(text.size());
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            cells[i].Char.AsciiChar = text[i];
+            cells[i].Attributes = 7;
+        }
+        SMALL_RECT region{at.X, at.Y, static_cast<SHORT>(at.X + text.size() - 1), at.Y};
+        WriteConsoleOutputA(out(), cells.data(), COORD{static_cast<SHORT>(text.size()), 1}, COORD{0, 0}, &region);
+    }
+    static void set_processed_input(bool on) {
+        DWORD mode = 0;
+        GetConsoleMode(in(), &mode);
+        SetConsoleMode(in(), on ? (mode | ENABLE_PROCESSED_INPUT) : (mode & ~ENABLE_PROCESSED_INPUT));
+    }
+    static bool peek() {
+        INPUT_RECORD record{};
+        DWORD count = 0;
+        return PeekConsoleInputA(in(), &record, 1, &count) && count == 1;
+    }
+    static milliseconds timed_sleep(DWORD ms) {
+        const auto start = steady_clock::now();
+        Sleep(ms);
+        return std::chrono::duration_cast<milliseconds>(steady_clock::now() - start);
+    }
+};
+
+// --- Frames -----------------------------------------------------------------------
+
+TEST_F(HostTest, ChangesGoOutInOneWriteOnlyWhenTheProgramWaits) {
+    start_on_terminal(20, 5);
+    Sleep(0);
+    pump();
+    count_writes();
+    write_text({2, 1}, "hello");
+    SetConsoleCursorPosition(out(), {7, 1});
+    EXPECT_EQ(g_writes, 0);
+    EXPECT_FALSE(peek());  // a poll that finds nothing is a wait
+    EXPECT_EQ(g_writes, 1);
+    pump();
+    EXPECT_EQ(screen->text(1), "  hello");
+    EXPECT_EQ(screen->cursor_x(), 7);
+    EXPECT_EQ(screen->cursor_y(), 1);
+    Sleep(0);  // nothing changed: nothing sent
+    EXPECT_EQ(g_writes, 1);
+}
+
+TEST_F(HostTest, EchoOfATypedCharacterAtTheEndOfALineCostsOneByte) {
+    start_on_terminal(20, 5);
+    write_text({0, 0}, "255");
+    SetConsoleCursorPosition(out(), {3, 0});
+    Sleep(0);
+    pump();
+    count_writes();
+    // What the line editor does for each typed character.
+    CONSOLE_CURSOR_INFO cursor{25, FALSE};
+    SetConsoleCursorInfo(out(), &cursor);
+    write_text({3, 0}, "6");
+    SetConsoleCursorPosition(out(), {4, 0});
+    cursor.bVisible = TRUE;
+    SetConsoleCursorInfo(out(), &cursor);
+    Sleep(0);
+    EXPECT_EQ(g_writes, 1);
+    EXPECT_EQ(g_last_write, "6");
+    pump();
+    EXPECT_EQ(screen->text(0), "2556");
+}
+
+TEST_F(HostTest, WholeBufferScrollsPutLinesIntoTheTerminalsScrollback) {
+    start_on_terminal(10, 4);
+    for (SHORT y = 0; y < 4; ++y)
+        write_text({0, y}, "line" + std::to_string(y));
+    Sleep(0);
+    write_text({0, 3}, "newer");  // pending when the scroll comes: shown before it
+    const SMALL_RECT below_top{0, 2, 9, 3};
+    CHAR_INFO blank{};
+    blank.Char.AsciiChar = ' ';
+    blank.Attributes = 7;
+    ScrollConsoleScreenBufferA(out(), &below_top, nullptr, COORD{0, 0}, &blank);
+    Sleep(0);
+    pump();
+    ASSERT_EQ(screen->scrollback().size(), 2u);
+    EXPECT_EQ(to_utf8(screen->scrollback()[0]).substr(0, 5), "line0");
+    EXPECT_EQ(to_utf8(screen->scrollback()[1]).substr(0, 5), "line1");
+    EXPECT_EQ(screen->text(0), "line2");
+    EXPECT_EQ(screen->text(1), "newer");
+    EXPECT_EQ(screen->text(2), "");
+}
+
+TEST_F(HostTest, CursorVisibilityAndTheBell) {
+    start_on_terminal(10, 3);
+    Sleep(0);
+    pump();
+    EXPECT_TRUE(screen->cursor_visible());
+    CONSOLE_CURSOR_INFO cursor{25, FALSE};
+    SetConsoleCursorInfo(out(), &cursor);
+    Sleep(0);
+    pump();
+    EXPECT_FALSE(screen->cursor_visible());
+    // The bell goes out at once, with what was drawn before it.
+    write_text({0, 0}, "x");
+    Beep(800, 200);
+    pump();
+    EXPECT_EQ(screen->bells(), 1);
+    EXPECT_EQ(screen->text(0), "x");
+}
+
+TEST_F(HostTest, ShutdownGivesTheTerminalBackOnce) {
+    start_on_terminal(10, 3);
+    termios during{};
+    ASSERT_EQ(::tcgetattr(slave, &during), 0);
+    EXPECT_FALSE(same_modes(during, initial));
+    CONSOLE_CURSOR_INFO cursor{25, FALSE};
+    SetConsoleCursorInfo(out(), &cursor);
+    write_text({0, 1}, "ab");
+    SetConsoleCursorPosition(out(), {2, 1});
+    Sleep(0);
+    pump();
+    host->shutdown();
+    pump();
+    termios after{};
+    ASSERT_EQ(::tcgetattr(slave, &after), 0);
+    EXPECT_TRUE(same_modes(after, initial));
+    EXPECT_TRUE(screen->cursor_visible());
+    EXPECT_TRUE(received.ends_with("\x1b[?9001l\x1b[?2004l\x1b[0m\x1b[?25h\x1b[2;3H\r\n")) << received;
+    EXPECT_EQ(screen->cursor_y(), 2);
+    const std::size_t size = received.size();
+    host->shutdown();
+    Sleep(0);
+    pump();
+    EXPECT_EQ(received.size(), size);
+}
+
+// --- Keyboard protocols -----------------------------------------------------------
+
+TEST_F(HostTest, KittyFlagsArePushedOnlyWhenTheTerminalAnswersTheQuery) {
+    struct Case {
+        const char* name;
+        std::string_view replies;
+        bool pushed;
+    };
+    const Case cases[] = {
+        {"kitty reply, then device attributes", "\x1b[?0u\x1b[?62;22c", true},
+        {"device attributes alone", "\x1b[?62;22c", false},
+        {"a late kitty reply", "\x1b[?62;22c\x1b[?0u", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        received.clear();
+        start_on_terminal(10, 3);
+        Sleep(0);
+        pump();
+        EXPECT_TRUE(received.starts_with("\x1b[?u\x1b[c\x1b[?2004h\x1b[?9001h")) << received;
+        type(c.replies);
+        Sleep(0);
+        pump();
+        EXPECT_EQ(received.find("\x1b[>31u") != std::string::npos, c.pushed);
+        EXPECT_EQ(host->console().input_count(), 0u);  // replies are not keys
+        host.reset();
+        set_console_host(nullptr);
+        pump();
+        EXPECT_EQ(received.find("\x1b[<u") != std::string::npos, c.pushed);
+        termios after{};
+        ASSERT_EQ(::tcgetattr(slave, &after), 0);
+        EXPECT_TRUE(same_modes(after, initial));
+    }
+}
+
+TEST_F(HostTest, NoQueriesWhereTheKeysDoNotComeFromTheSameTerminal) {
+    start_piped(true);
+    Sleep(0);
+    host.reset();
+    pump();
+    EXPECT_EQ(received.find("\x1b[?u"), std::string::npos);
+    EXPECT_EQ(received.find("\x1b[?2004h"), std::string::npos);
+    EXPECT_NE(received.find("\x1b[?25h"), std::string::npos);
+}
+
+// --- Keys from the terminal ---------------------------------------------------------
+
+TEST_F(HostTest, TypedKeysEndTheWaitAndAreAllQueued) {
+    start_on_terminal(10, 3);
+    type("ab\x1b[A");
+    EXPECT_LT(timed_sleep(kLongWait).count(), kLongWait);
+    ConsoleModel& model = host->console();
+    ASSERT_EQ(model.input_count(), 3u);
+    INPUT_RECORD records[3];
+    model.read_input(records);
+    EXPECT_EQ(records[0].Event.KeyEvent.uChar.AsciiChar, 'a');
+    EXPECT_EQ(records[1].Event.KeyEvent.uChar.AsciiChar, 'b');
+    EXPECT_EQ(records[2].Event.KeyEvent.wVirtualKeyCode, VK_UP);
+}
+
+TEST_F(HostTest, ALoneEscapeBecomesEscapeAfterTheTimeoutWithinAWait) {
+    start_on_terminal(10, 3);
+    type("\x1b");
+    EXPECT_FALSE(peek());  // too early to tell Escape from the start of a sequence
+    const milliseconds took = timed_sleep(kLongWait);
+    EXPECT_GE(took, kEscapeTimeout - milliseconds(5));
+    EXPECT_LT(took.count(), kLongWait);
+    INPUT_RECORD record{};
+    ASSERT_EQ(host->console().read_input(std::span(&record, 1)), 1u);
+    EXPECT_EQ(record.Event.KeyEvent.wVirtualKeyCode, VK_ESCAPE);
+}
+
+TEST_F(HostTest, ProcessedInputTurnsControlKeysIntoControlEvents) {
+    struct Case {
+        const char* name;
+        std::string_view bytes;
+        bool processed;
+        std::vector<DWORD> events;
+        std::string keys;
+    };
+    const Case cases[] = {
+        {"Ctrl+C", "a\x03z", true, {CTRL_C_EVENT}, "az"},
+        {"Ctrl+\\", "\x1c", true, {CTRL_BREAK_EVENT}, ""},
+        {"kitty Ctrl+C", "\x1b[99;5u", true, {CTRL_C_EVENT}, ""},
+        {"win32-input-mode Ctrl+C", "\x1b[67;46;3;1;8;1_", true, {CTRL_C_EVENT}, ""},
+        {"Ctrl+C as a key", "\x03", false, {}, "\x03"},
+        {"Ctrl+\\ as a key", "\x1c", false, {}, "\x1c"},
+        {"Ctrl+Z as a key", "\x1a", false, {}, "\x1a"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        start_on_terminal(10, 3);
+        set_processed_input(c.processed);
+        type(c.bytes);
+        Sleep(0);
+        EXPECT_EQ(take_events(), c.events);
+        EXPECT_EQ(key_chars(host->console()), c.keys);
+        host.reset();
+        set_console_host(nullptr);
+    }
+}
+
+TEST_F(HostTest, SizeChangesReachTheBufferAndRedrawTheScreen) {
+    start_on_terminal(10, 3);
+    DWORD mode = 0;
+    GetConsoleMode(in(), &mode);
+    SetConsoleMode(in(), mode | ENABLE_WINDOW_INPUT);
+    write_text({0, 0}, "top");
+    Sleep(0);
+    pump();
+    set_size(14, 5);
+    screen->resize(14, 5);
+    ::raise(SIGWINCH);
+    Sleep(0);
+    pump();
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(out(), &info));
+    EXPECT_EQ(info.dwSize.X, 14);
+    EXPECT_EQ(info.dwSize.Y, 5);
+    EXPECT_EQ(info.srWindow.Right, 13);
+    EXPECT_EQ(info.srWindow.Bottom, 4);
+    INPUT_RECORD record{};
+    ASSERT_EQ(host->console().read_input(std::span(&record, 1)), 1u);
+    EXPECT_EQ(record.EventType, WINDOW_BUFFER_SIZE_EVENT);
+    EXPECT_EQ(record.Event.WindowBufferSizeEvent.dwSize.X, 14);
+    write_text({10, 4}, "edge");
+    Sleep(0);
+    pump();
+    EXPECT_EQ(screen->text(0), "top");
+    EXPECT_EQ(screen->text(4), "          edge");
+}
+
+// --- Keys from a pipe ---------------------------------------------------------------
+
+TEST_F(HostTest, PipedKeysArriveOnePerWaitAndThatWaitReturnsAtOnce) {
+    start_piped(false);
+    pipe_keys("ab\x1b[A");
+    EXPECT_FALSE(peek());  // polling alone delivers nothing
+    EXPECT_LT(timed_sleep(kLongWait).count(), kLongWait);
+    EXPECT_EQ(host->console().input_count(), 1u);
+    Sleep(0);  // a key is pending: the next one waits
+    EXPECT_EQ(key_chars(host->console()), "a");
+    Sleep(kLongWait);
+    EXPECT_EQ(key_chars(host->console()), "b");
+    Sleep(kLongWait);
+    INPUT_RECORD record{};
+    ASSERT_EQ(host->console().read_input(std::span(&record, 1)), 1u);
+    EXPECT_EQ(record.Event.KeyEvent.wVirtualKeyCode, VK_UP);
+    EXPECT_TRUE(take_events().empty());
+}
+
+TEST_F(HostTest, PipedInputThatEndsRaisesTheCloseEventAfterTheLastKey) {
+    start_piped(false);
+    pipe_keys("x\x1b");
+    end_pipe();
+    Sleep(kLongWait);
+    EXPECT_EQ(key_chars(host->console()), "x");
+    Sleep(kLongWait);
+    INPUT_RECORD record{};
+    ASSERT_EQ(host->console().read_input(std::span(&record, 1)), 1u);
+    EXPECT_EQ(record.Event.KeyEvent.wVirtualKeyCode, VK_ESCAPE);  // a final ESC is Escape at once
+    EXPECT_TRUE(take_events().empty());
+    EXPECT_LT(timed_sleep(kLongWait).count(), kLongWait);
+    EXPECT_EQ(take_events(), std::vector<DWORD>{CTRL_CLOSE_EVENT});
+    // The next wait ends the process: see the program tests.
+}
+
+TEST_F(HostTest, APipedSequenceSplitAcrossWritesWaitsForItsEnd) {
+    start_piped(false);
+    pipe_keys("\x1b[");
+    Sleep(20);
+    EXPECT_EQ(host->console().input_count(), 0u);
+    pipe_keys("1;5C");
+    Sleep(kLongWait);
+    INPUT_RECORD record{};
+    ASSERT_EQ(host->console().read_input(std::span(&record, 1)), 1u);
+    EXPECT_EQ(record.Event.KeyEvent.wVirtualKeyCode, VK_RIGHT);
+    EXPECT_NE(record.Event.KeyEvent.dwControlKeyState & LEFT_CTRL_PRESSED, 0u);
+}
+
+TEST_F(HostTest, RedirectedOutputIsWrittenUnchangedAndFailsWithoutAReader) {
+    start_piped(false);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(out(), "a\r\n\x1b[0m", 7, &written, nullptr));
+    EXPECT_EQ(written, 7u);
+    std::string got(16, '\0');
+    got.resize(static_cast<std::size_t>(::read(pipe_out[0], got.data(), got.size())));
+    EXPECT_EQ(got, "a\r\n\x1b[0m");
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    EXPECT_FALSE(GetConsoleScreenBufferInfo(out(), &info));
+    ::close(pipe_out[0]);
+    pipe_out[0] = -1;
+    EXPECT_FALSE(WriteFile(out(), "b", 1, &written, nullptr));  // EPIPE, and the process lives on
+    EXPECT_EQ(written, 0u);
+}
+
+// --- A real program on a pseudo-terminal ----------------------------------------------
+
+constexpr const char* kDemo = TERMINAL_DEMO;
+constexpr int kCols = 30;
+constexpr int kRows = 6;
+
+// Escape is a lone ESC: the program sees it once the timeout has passed.
+constexpr std::string_view kEscape = "\x1b";
+constexpr std::string_view kF1 = "\x1bOP";
+constexpr std::string_view kF2 = "\x1bOQ";
+constexpr std::string_view kF3 = "\x1bOR";
+constexpr std::string_view kF4 = "\x1bOS";
+
+struct Program : ::testing::Test {
+    PtyProcess pty{kCols, kRows};
+
+    void start(const std::vector<std::string>& args = {}) {
+        pty.start(kDemo, args);
+        ASSERT_TRUE(pty.read_until_row(0, "ready 30x6"));
+    }
+    bool shows(int y, std::string_view text) { return pty.read_until_row(y, text); }
+    // The terminal is as it was before the program ran.
+    void expect_given_back() {
+        EXPECT_TRUE(same_modes(pty.modes(), pty.initial_modes()));
+        EXPECT_TRUE(pty.screen().cursor_visible());
+        EXPECT_NE(pty.terminal_bytes().find(kTerminalRestore), std::string::npos);
+    }
+    void expect_exit(int code) {
+        const auto status = pty.wait_status();
+        ASSERT_TRUE(status.has_value()) << "the program did not end";
+        ASSERT_TRUE(WIFEXITED(*status)) << *status;
+        EXPECT_EQ(WEXITSTATUS(*status), code);
+    }
+    void expect_killed(int number) {
+        const auto status = pty.wait_status();
+        ASSERT_TRUE(status.has_value()) << "the program did not end";
+        ASSERT_TRUE(WIFSIGNALED(*status)) << *status;
+        EXPECT_EQ(WTERMSIG(*status), number);
+    }
+};
+
+TEST_F(Program, ShowsCellsAndGivesTheTerminalBackOnEscape) {
+    start();
+    EXPECT_FALSE(same_modes(pty.modes(), pty.initial_modes()));
+    pty.type("hello");
+    ASSERT_TRUE(shows(1, "hello"));
+    EXPECT_EQ(pty.screen().cursor_x(), 5);
+    EXPECT_EQ(pty.screen().cursor_y(), 1);
+    pty.type(kEscape);
+    expect_exit(0);
+    expect_given_back();
+}
+
+TEST_F(Program, KeysTypedBeforeItReadsAreKept) {
+    pty.start(kDemo);
+    pty.type("early");
+    ASSERT_TRUE(shows(1, "early"));
+    pty.type(kEscape);
+    expect_exit(0);
+}
+
+TEST_F(Program, LinesScrolledOffTheTopGoIntoScrollback) {
+    start();
+    for (int i = 1; i <= 7; ++i)
+        pty.type("l" + std::to_string(i) + "\r");
+    ASSERT_TRUE(shows(kRows - 2, "l7"));
+    // ready, l1 .. l7 and an empty last line: three lines left the screen.
+    const auto& scrollback = pty.screen().scrollback();
+    ASSERT_EQ(scrollback.size(), 3u);
+    EXPECT_TRUE(to_utf8(scrollback[0]).starts_with("ready 30x6"));
+    EXPECT_TRUE(to_utf8(scrollback[1]).starts_with("l1 "));
+    EXPECT_TRUE(to_utf8(scrollback[2]).starts_with("l2 "));
+    EXPECT_EQ(pty.screen().text(0), "l3");
+    pty.type(kF1);
+    ASSERT_TRUE(shows(0, "l4"));
+    EXPECT_EQ(pty.screen().scrollback().size(), 4u);
+}
+
+TEST_F(Program, CursorVisibilityAndBell) {
+    start();
+    pty.type(kF2);
+    ASSERT_TRUE(pty.read_until([&] { return !pty.screen().cursor_visible(); }));
+    pty.type(kF3);
+    ASSERT_TRUE(pty.read_until([&] { return pty.screen().cursor_visible(); }));
+    pty.type(kF4);
+    ASSERT_TRUE(pty.read_until([&] { return pty.screen().bells() == 1; }));
+    // Hidden when the program ends: shown again all the same.
+    pty.type(kF2);
+    ASSERT_TRUE(pty.read_until([&] { return !pty.screen().cursor_visible(); }));
+    pty.type(kEscape);
+    expect_exit(0);
+    expect_given_back();
+}
+
+TEST_F(Program, CtrlCAndCtrlBackslashEndItAsTheSignalsWouldAfterGivingTheTerminalBack) {
+    for (const auto& [key, number] : {std::pair{"\x03", SIGINT}, std::pair{"\x1c", SIGQUIT}}) {
+        SCOPED_TRACE(number);
+        PtyProcess fresh(kCols, kRows);
+        fresh.start(kDemo);
+        ASSERT_TRUE(fresh.read_until_row(0, "ready"));
+        fresh.type(key);
+        const auto status = fresh.wait_status();
+        ASSERT_TRUE(status.has_value());
+        ASSERT_TRUE(WIFSIGNALED(*status));
+        EXPECT_EQ(WTERMSIG(*status), number);
+        EXPECT_TRUE(same_modes(fresh.modes(), fresh.initial_modes()));
+        EXPECT_TRUE(fresh.screen().cursor_visible());
+    }
+}
+
+TEST_F(Program, AHandlerCanTakeCtrlC) {
+    start({"--handler"});
+    pty.type("\x03");
+    ASSERT_TRUE(shows(1, "<event 0>"));
+    pty.type(kEscape);
+    expect_exit(0);
+}
+
+TEST_F(Program, WithoutProcessedInputControlKeysAreKeys) {
+    start({"--raw"});
+    pty.type("\x03\x1c\x1a");
+    ASSERT_TRUE(shows(1, "^C^\\^Z"));
+    pty.type(kEscape);
+    expect_exit(0);
+}
+
+TEST_F(Program, TerminationAndHangUpRaiseTheirEventsThenEndIt) {
+    struct Case {
+        int signal;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {{SIGTERM, {}}, {SIGTERM, {"--handler"}}, {SIGHUP, {}}, {SIGHUP, {"--handler"}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.signal) + (c.args.empty() ? "" : " with a handler"));
+        PtyProcess fresh(kCols, kRows);
+        fresh.start(kDemo, c.args);
+        ASSERT_TRUE(fresh.read_until_row(0, "ready"));
+        fresh.signal(c.signal);
+        const auto status = fresh.wait_status();
+        ASSERT_TRUE(status.has_value());
+        ASSERT_TRUE(WIFEXITED(*status)) << *status;
+        EXPECT_EQ(WEXITSTATUS(*status),
+                  control_event_exit_status(c.signal == SIGTERM ? CTRL_SHUTDOWN_EVENT : CTRL_CLOSE_EVENT));
+        EXPECT_TRUE(same_modes(fresh.modes(), fresh.initial_modes()));
+        EXPECT_TRUE(fresh.screen().cursor_visible());
+    }
+}
+
+TEST_F(Program, AFatalSignalStillGivesTheTerminalBack) {
+    start();
+    pty.type("x");
+    ASSERT_TRUE(shows(1, "x"));
+    pty.signal(SIGABRT);
+    expect_killed(SIGABRT);
+    EXPECT_TRUE(same_modes(pty.modes(), pty.initial_modes()));
+    EXPECT_TRUE(pty.screen().cursor_visible());
+}
+
+// Ctrl+Z typed (a byte, the terminal's own suspend key being off) and SIGTSTP
+// sent by another process both suspend it; SIGCONT brings it back.
+TEST_F(Program, SuspendsAndResumes) {
+    for (const bool by_key : {true, false}) {
+        SCOPED_TRACE(by_key ? "Ctrl+Z" : "SIGTSTP");
+        PtyProcess fresh(kCols, kRows);
+        fresh.start(kDemo);
+        ASSERT_TRUE(fresh.read_until_row(0, "ready"));
+        fresh.type("ab");
+        ASSERT_TRUE(fresh.read_until_row(1, "ab"));
+        if (by_key) {
+            fresh.type("\x1a");
+        } else {
+            fresh.signal(SIGTSTP);
+        }
+        const auto stopped = fresh.wait_status();
+        ASSERT_TRUE(stopped.has_value());
+        ASSERT_TRUE(WIFSTOPPED(*stopped)) << *stopped;
+        EXPECT_TRUE(same_modes(fresh.modes(), fresh.initial_modes()));
+        EXPECT_TRUE(fresh.screen().cursor_visible());
+
+        const std::size_t before = fresh.terminal_bytes().size();
+        fresh.signal(SIGCONT);
+        // Redrawn whole: the screen is erased and drawn again.
+        ASSERT_TRUE(
+            fresh.read_until([&] { return fresh.terminal_bytes().find("\x1b[2J", before) != std::string::npos; }));
+        ASSERT_TRUE(fresh.read_until_row(1, "ab"));
+        EXPECT_FALSE(same_modes(fresh.modes(), fresh.initial_modes()));
+        fresh.type("c");
+        ASSERT_TRUE(fresh.read_until_row(1, "abc"));
+        const std::string after = fresh.terminal_bytes().substr(before);
+        EXPECT_EQ(after.find("\x1b[2J"), after.rfind("\x1b[2J")) << "redrawn more than once";
+        fresh.type(kEscape);
+        const auto status = fresh.wait_status();
+        ASSERT_TRUE(status.has_value());
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+        EXPECT_TRUE(same_modes(fresh.modes(), fresh.initial_modes()));
+    }
+}
+
+TEST_F(Program, FollowsTheTerminalsSize) {
+    start();
+    pty.type("abc");
+    ASSERT_TRUE(shows(1, "abc"));
+    pty.resize(40, 8);
+    ASSERT_TRUE(shows(0, "size 40x8"));
+    EXPECT_EQ(pty.screen().text(1), "abc");
+    pty.resize(12, 3);
+    ASSERT_TRUE(shows(0, "size 12x3"));
+    pty.type("defghijklmnop");
+    ASSERT_TRUE(shows(1, "abcdefghijkl"));
+    ASSERT_TRUE(shows(2, "mnop"));
+    pty.type(kEscape);
+    expect_exit(0);
+}
+
+TEST_F(Program, RedirectedOutputWithKeysFromTheTerminal) {
+    pty.start(kDemo, {}, {PtyProcess::Stream::Terminal, PtyProcess::Stream::Pipe, "", false});
+    pty.type("hi\r");
+    pty.type(kEscape);
+    ASSERT_TRUE(pty.read_until_output_closed());
+    EXPECT_EQ(pty.output_bytes(), "hi\n");
+    expect_exit(0);
+    EXPECT_TRUE(same_modes(pty.modes(), pty.initial_modes()));
+    // Nothing drawn and nothing asked on the terminal (it may have echoed
+    // keys typed before the program turned echo off).
+    EXPECT_EQ(pty.terminal_bytes().find('\x1b'), std::string::npos);
+}
+
+TEST_F(Program, NegotiatesTheKittyProtocolWithATerminalThatHasIt) {
+    pty.start(kDemo, {}, {PtyProcess::Stream::Terminal, PtyProcess::Stream::Terminal, "", true});
+    ASSERT_TRUE(pty.read_until([&] { return pty.terminal_bytes().find("\x1b[>31u") != std::string::npos; }));
+    // Keys as that terminal now reports them: press and release.
+    pty.type("\x1b[107;1:1u\x1b[107;1:3u");
+    ASSERT_TRUE(shows(1, "k"));
+    pty.type("\x1b[27u");
+    expect_exit(0);
+    EXPECT_NE(pty.terminal_bytes().find("\x1b[<u\x1b[?9001l\x1b[?2004l\x1b[0m\x1b[?25h"), std::string::npos);
+    EXPECT_TRUE(same_modes(pty.modes(), pty.initial_modes()));
+}
+
+// --- Piped standard input -------------------------------------------------------------
+
+TEST_F(Program, PipedKeysWithTheScreenOnTheTerminal) {
+    pty.start(kDemo, {"--handler"}, {PtyProcess::Stream::Pipe, PtyProcess::Stream::Terminal, "one\rtwo", false});
+    ASSERT_TRUE(shows(2, "two<event 2>"));
+    EXPECT_EQ(pty.screen().text(1), "one");
+    expect_exit(kEndOfInputExitStatus);
+    EXPECT_TRUE(same_modes(pty.modes(), pty.initial_modes()));
+}
+
+TEST_F(Program, PipedKeysAndRedirectedOutputGiveExactBytes) {
+    struct Case {
+        const char* name;
+        std::string input;
+        std::vector<std::string> args;
+        std::string output;
+        int status;
+    };
+    const Case cases[] = {
+        {"Escape ends it", "255\n16\r\x1b", {}, "255\n16\n", 0},
+        {"Escape then more input", "a\x1bzz", {}, "a", 0},
+        {"end of input: close event, then the end", "ab\x1b[D", {"--handler"}, "ab<event 2>\n", kEndOfInputExitStatus},
+        {"end of input without a handler", "ab", {}, "ab", control_event_exit_status(CTRL_CLOSE_EVENT)},
+        {"nothing at all", "", {"--handler"}, "<event 2>\n", kEndOfInputExitStatus},
+        {"UTF-8 and a key sequence", "\xc3\xa9\x1b[Ax", {}, "\x82x", control_event_exit_status(CTRL_CLOSE_EVENT)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PtyProcess fresh(kCols, kRows);
+        fresh.start(kDemo, c.args, {PtyProcess::Stream::Pipe, PtyProcess::Stream::Pipe, c.input, false});
+        ASSERT_TRUE(fresh.read_until_output_closed());
+        EXPECT_EQ(fresh.output_bytes(), c.output);
+        const auto status = fresh.wait_status();
+        ASSERT_TRUE(status.has_value());
+        ASSERT_TRUE(WIFEXITED(*status)) << *status;
+        EXPECT_EQ(WEXITSTATUS(*status), c.status);
+        EXPECT_EQ(fresh.terminal_bytes(), "");
+    }
+}
+
+}  // namespace
+}  // namespace platform
