@@ -282,6 +282,9 @@ bool TerminalHost::key(const INPUT_RECORD& record, Deferred& deferred) {
                 deferred.events.push_back(CTRL_BREAK_EVENT);
                 return false;
             case kCtrlZ:
+                // Only a person at a terminal can bring a stopped program
+                // back; a script would hang.
+                if (!streams_.input_is_terminal) break;
                 suspend();
                 return false;
             default:

@@ -14,7 +14,8 @@
 //   SIGWINCH            the buffer and window follow the terminal's new size
 // With ENABLE_PROCESSED_INPUT, the keys Ctrl+C, Ctrl+\ and Ctrl+Z act as those
 // signals would (the terminal sends them as bytes: its own signal keys are off);
-// without it they are ordinary keys.
+// without it they are ordinary keys. From piped input Ctrl+C and Ctrl+\ act the
+// same, but Ctrl+Z is always a key: nobody would be there to continue.
 #pragma once
 
 #include <chrono>

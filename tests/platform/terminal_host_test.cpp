@@ -755,6 +755,13 @@ TEST_F(Program, PipedKeysAndRedirectedOutputGiveExactBytes) {
         {"end of input: close event, then the end", "ab\x1b[D", {"--handler"}, "ab<event 2>\n", kEndOfInputExitStatus},
         {"end of input without a handler", "ab", {}, "ab", control_event_exit_status(CTRL_CLOSE_EVENT)},
         {"nothing at all", "", {"--handler"}, "<event 2>\n", kEndOfInputExitStatus},
+        {"Ctrl+C from a pipe",
+         "a\x03"
+         "b",
+         {"--handler"},
+         "a<event 0>\nb<event 2>\n",
+         kEndOfInputExitStatus},
+        {"Ctrl+Z from a pipe is a key", "a\x1a\x1b", {}, "a^Z", 0},
         {"UTF-8 and a key sequence", "\xc3\xa9\x1b[Ax", {}, "\x82x", control_event_exit_status(CTRL_CLOSE_EVENT)},
     };
     for (const Case& c : cases) {
