@@ -252,6 +252,38 @@ TEST_F(HostTest, WholeBufferScrollsPutLinesIntoTheTerminalsScrollback) {
     EXPECT_EQ(screen->text(2), "");
 }
 
+// A terminal that takes a few bytes at a time and is interrupted by signals
+// still gets every frame and every key whole.
+TEST_F(HostTest, ShortAndInterruptedCallsLoseNothing) {
+    posix_calls().write = [](int fd, const void* buffer, std::size_t count) -> ssize_t {
+        static int calls = 0;
+        if (++calls % 2 == 0) {
+            errno = EINTR;
+            return -1;
+        }
+        return ::write(fd, buffer, std::min<std::size_t>(count, 3));
+    };
+    posix_calls().read = [](int fd, void* buffer, std::size_t count) -> ssize_t {
+        static int calls = 0;
+        if (++calls % 2 == 1) {
+            errno = EINTR;
+            return -1;
+        }
+        return ::read(fd, buffer, std::min<std::size_t>(count, 2));
+    };
+    start_on_terminal(12, 3);
+    write_text({1, 1}, "interrupted");
+    Sleep(0);
+    pump();
+    EXPECT_EQ(screen->text(1), " interrupted");
+    type("12345\x1b[B");
+    Sleep(kLongWait);
+    Sleep(0);
+    ConsoleModel& model = host->console();
+    ASSERT_EQ(model.input_count(), 6u);
+    EXPECT_EQ(key_chars(model).substr(0, 5), "12345");
+}
+
 TEST_F(HostTest, CursorVisibilityAndTheBell) {
     start_on_terminal(10, 3);
     Sleep(0);
