@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <cstdint>
 #include <variant>
 
 #include "platform/control_events.h"
@@ -50,6 +49,12 @@ void append_number(std::string& out, int n) {
     std::array<char, 12> digits;
     const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), n).ptr;
     out.append(digits.data(), end);
+}
+
+void append_kitty_push(std::string& out) {
+    out += "\x1b[>";
+    append_number(out, kKittyKeyboardFlags);
+    out += 'u';
 }
 
 bool is_terminal(int fd) { return ::isatty(fd) == 1; }
@@ -128,11 +133,7 @@ void TerminalHost::enter_terminals() {
         t.modes.enter(t.reads_keys);
     if (renderer_) {
         if (streams_.same_terminal) outgoing_ += kProtocolsOn;
-        if (kitty_ == Kitty::Pushed) {
-            outgoing_ += "\x1b[>";
-            append_number(outgoing_, kKittyKeyboardFlags);
-            outgoing_ += 'u';
-        }
+        if (kitty_ == Kitty::Pushed) append_kitty_push(outgoing_);
         // Whatever was on the screen is unknown: draw it all.
         renderer_->reset(model_.cols(), model_.rows());
         redraw_ = true;
@@ -159,8 +160,7 @@ void TerminalHost::leave_terminals() {
             outgoing_ += 'H';
             if (x != 0) outgoing_ += "\r\n";
         }
-        write_all(streams_.output_fd, bytes_of(outgoing_));
-        outgoing_.clear();
+        send();
     }
     for (Terminal& t : terminals_)
         t.modes.leave();
@@ -232,14 +232,18 @@ void TerminalHost::draw() {
     renderer_->draw(frame());
 }
 
-void TerminalHost::flush() {
-    draw();
-    if (renderer_) outgoing_ += renderer_->take_output();
+void TerminalHost::send() {
     if (outgoing_.empty()) return;
     // A terminal that cannot take the bytes has gone away; its hang-up ends
     // the program.
     write_all(streams_.output_fd, bytes_of(outgoing_));
     outgoing_.clear();
+}
+
+void TerminalHost::flush() {
+    draw();
+    if (renderer_) outgoing_ += renderer_->take_output();
+    send();
 }
 
 void TerminalHost::before_scroll_up(int rows) {
@@ -299,9 +303,7 @@ void TerminalHost::reply(const TerminalEvent& event) {
     if (kitty_ != Kitty::Asked) return;
     if (std::holds_alternative<KittyFlagsReport>(event)) {
         kitty_ = Kitty::Pushed;
-        outgoing_ += "\x1b[>";
-        append_number(outgoing_, kKittyKeyboardFlags);
-        outgoing_ += 'u';
+        append_kitty_push(outgoing_);
         arm_rescues();
     } else if (std::holds_alternative<DeviceAttributesReport>(event)) {
         kitty_ = Kitty::Absent;

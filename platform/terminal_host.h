@@ -119,6 +119,8 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
 
     Frame frame();
     void draw();
+    // What is pending goes to the terminal in one write.
+    void send();
     void flush();
     void run(const Deferred& deferred);
     [[noreturn]] void end_process(int status);
