@@ -127,6 +127,11 @@ void PtyProcess::type(std::string_view bytes) { write_fully(master_, bytes); }
 
 void PtyProcess::signal(int number) { check(::kill(pid_, number) == 0, "kill"); }
 
+void PtyProcess::close_terminal() {
+    ::close(master_);
+    master_ = -1;
+}
+
 void PtyProcess::resize(int cols, int rows) {
     const winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(cols), 0, 0};
     check(::ioctl(master_, TIOCSWINSZ, &size) == 0, "TIOCSWINSZ");

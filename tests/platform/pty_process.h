@@ -54,6 +54,9 @@ class PtyProcess {
     // Bytes typed on the terminal.
     void type(std::string_view bytes);
     void signal(int number);
+    // The terminal's other side is closed, as when its window closes: the
+    // program's terminal hangs up. Nothing more is read from it.
+    void close_terminal();
     // The terminal changes size: the emulator follows and the program gets
     // SIGWINCH (it has no controlling terminal that would send it).
     void resize(int cols, int rows);

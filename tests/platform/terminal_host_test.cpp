@@ -618,20 +618,42 @@ TEST_F(Program, CursorVisibilityAndBell) {
     expect_given_back();
 }
 
+// The keys, and the signals sent by another process, end it as the signals
+// end a program that does not catch them.
 TEST_F(Program, CtrlCAndCtrlBackslashEndItAsTheSignalsWouldAfterGivingTheTerminalBack) {
-    for (const auto& [key, number] : {std::pair{"\x03", SIGINT}, std::pair{"\x1c", SIGQUIT}}) {
-        SCOPED_TRACE(number);
+    struct Case {
+        std::string_view key;  // typed, or else the signal is sent
+        int signal;
+    };
+    const Case cases[] = {{"\x03", SIGINT}, {"\x1c", SIGQUIT}, {"", SIGINT}, {"", SIGQUIT}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.signal) + (c.key.empty() ? " sent" : " typed"));
         PtyProcess fresh(kCols, kRows);
         fresh.start(kDemo);
         ASSERT_TRUE(fresh.read_until_row(0, "ready"));
-        fresh.type(key);
+        if (c.key.empty()) {
+            fresh.signal(c.signal);
+        } else {
+            fresh.type(c.key);
+        }
         const auto status = fresh.wait_status();
         ASSERT_TRUE(status.has_value());
         ASSERT_TRUE(WIFSIGNALED(*status));
-        EXPECT_EQ(WTERMSIG(*status), number);
+        EXPECT_EQ(WTERMSIG(*status), c.signal);
         EXPECT_TRUE(same_modes(fresh.modes(), fresh.initial_modes()));
         EXPECT_TRUE(fresh.screen().cursor_visible());
     }
+}
+
+// The terminal goes away without a SIGHUP (the program is not its session's
+// leader): the end of its input is a hang-up all the same, and nothing spins.
+TEST_F(Program, AClosedTerminalEndsItAsAHangUp) {
+    start();
+    pty.close_terminal();
+    const auto status = pty.wait_status();
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    ASSERT_TRUE(WIFEXITED(*status)) << *status;
+    EXPECT_EQ(WEXITSTATUS(*status), control_event_exit_status(CTRL_CLOSE_EVENT));
 }
 
 TEST_F(Program, AHandlerCanTakeCtrlC) {
