@@ -93,6 +93,9 @@ class TestConsole final : public ConsoleHost {
     const std::vector<DWORD>& waits() const { return waits_; }
     std::size_t input_idles() const { return input_idles_; }
     std::size_t shutdowns() const { return shutdowns_.load(); }
+    // Called at every shutdown, possibly on a control handler's thread: a test
+    // of a process's ending can leave a mark that it happened.
+    void on_shutdown(std::function<void()> callback) { on_shutdown_ = std::move(callback); }
     // The bytes WriteFile took while output was not the console.
     const std::string& written() const { return written_; }
     void clear_written() { written_.clear(); }
@@ -125,13 +128,17 @@ class TestConsole final : public ConsoleHost {
     void wait(DWORD milliseconds) override;
     void beep(DWORD frequency, DWORD duration) override { beeps_.push_back({frequency, duration}); }
     bool write_output(std::span<const std::byte> bytes, DWORD& written) override;
-    void shutdown() override { ++shutdowns_; }
+    void shutdown() override {
+        ++shutdowns_;
+        if (on_shutdown_) on_shutdown_();
+    }
     bool fails(ConsoleCall call, bool on_output) const override;
 
   private:
     ConsoleModel model_;
     std::function<void(DWORD)> on_wait_;
     std::function<void()> on_idle_;
+    std::function<void()> on_shutdown_;
     std::vector<BeepCall> beeps_;
     std::vector<DWORD> waits_;
     std::size_t input_idles_ = 0;

@@ -144,33 +144,17 @@ TEST(ControlEventStatus, CloseLikeEventsEndAsAShellReportsTheMatchingSignal) {
     EXPECT_EQ(platform::control_event_exit_status(CTRL_C_EVENT), 0);
 }
 
-// A host whose shutdown leaves a mark on standard error, so that the death
-// tests below see it ran before the process ended.
-class MarkingConsole : public platform::ConsoleHost {
-  public:
-    MarkingConsole() { platform::set_console_host(this); }
-    ~MarkingConsole() override { platform::set_console_host(nullptr); }
-    platform::ConsoleModel& console() override { return model_; }
-    bool output_is_console() const override { return true; }
-    bool input_is_console() const override { return true; }
-    void input_idle() override {}
-    void wait(DWORD) override {}
-    void beep(DWORD, DWORD) override {}
-    bool write_output(std::span<const std::byte>, DWORD&) override { return false; }
-    void shutdown() override {
-        std::fputs("[host shut down]", stderr);
-        std::fflush(stderr);
-    }
-
-  private:
-    platform::ConsoleModel model_{10, 2};
-};
-
 // Ends the process as the default handling does when no handler handles it.
 void raise_unhandled(DWORD type) {
     const rlimit no_core{0, 0};
     setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would dump core
-    MarkingConsole host;
+    // The host's shutdown leaves a mark on standard error, so that the death
+    // tests below see it ran before the process ended.
+    platform::TestConsole host(10, 2);
+    host.on_shutdown([] {
+        std::fputs("[host shut down]", stderr);
+        std::fflush(stderr);
+    });
     SetConsoleCtrlHandler(declines, TRUE);
     platform::raise_control_event(type);
     std::fputs("[still running]", stderr);

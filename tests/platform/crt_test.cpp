@@ -124,26 +124,11 @@ TEST(CharacterClasses, ClassicMaskBitsInTheCLocale) {
 void first_entry() { std::fputs("[first]", stderr); }
 void second_entry() { std::fputs("[second]", stderr); }
 
-class MarkingHost : public platform::ConsoleHost {
-  public:
-    platform::ConsoleModel& console() override { return model_; }
-    bool output_is_console() const override { return true; }
-    bool input_is_console() const override { return true; }
-    void input_idle() override {}
-    void wait(DWORD) override {}
-    void beep(DWORD, DWORD) override {}
-    bool write_output(std::span<const std::byte>, DWORD&) override { return false; }
-    void shutdown() override { std::fputs("[shutdown]", stderr); }
-
-  private:
-    platform::ConsoleModel model_{10, 2};
-};
-
 void exit_with_entries(int status) {
-    auto* host = new MarkingHost;  // lives through the at-exit list
     crt::atexit(first_entry);
     crt::atexit(second_entry);
-    platform::set_console_host(host);
+    auto* host = new platform::TestConsole(10, 2);  // lives through the at-exit list
+    host->on_shutdown([] { std::fputs("[shutdown]", stderr); });
     crt::exit(status);
 }
 

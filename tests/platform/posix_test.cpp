@@ -160,12 +160,9 @@ struct Pty : ::testing::Test {
     int slave = -1;
 
     void SetUp() override {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ASSERT_GE(master, 0);
-        ASSERT_EQ(::grantpt(master), 0);
-        ASSERT_EQ(::unlockpt(master), 0);
-        slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ASSERT_GE(slave, 0);
+        const PtyPair pty = open_pty_pair();
+        master = pty.master;
+        slave = pty.slave;
     }
     void TearDown() override {
         posix_calls() = system_posix_calls();
@@ -176,10 +173,6 @@ struct Pty : ::testing::Test {
         termios t{};
         EXPECT_EQ(::tcgetattr(slave, &t), 0);
         return t;
-    }
-    void set_size(unsigned short cols, unsigned short rows) {
-        const winsize size{rows, cols, 0, 0};
-        ASSERT_EQ(::ioctl(master, TIOCSWINSZ, &size), 0);
     }
 };
 
@@ -256,7 +249,7 @@ TEST_F(Pty, SizeComesFromTheTerminalWithAFallbackForNothingOrZero) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.cols) + "x" + std::to_string(c.rows));
-        set_size(c.cols, c.rows);
+        set_pty_size(master, c.cols, c.rows);
         const TerminalSize size = terminal_size(slave);
         EXPECT_EQ(size.cols, c.expected.cols);
         EXPECT_EQ(size.rows, c.expected.rows);

@@ -44,6 +44,22 @@ sigset_t child_signal_set() {
 
 }  // namespace
 
+PtyPair open_pty_pair() {
+    PtyPair pty;
+    pty.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    check(pty.master >= 0, "posix_openpt");
+    check(::grantpt(pty.master) == 0 && ::unlockpt(pty.master) == 0, "grantpt");
+    pty.slave = ::open(::ptsname(pty.master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (pty.slave < 0) ::close(pty.master);
+    check(pty.slave >= 0, "open pty");
+    return pty;
+}
+
+void set_pty_size(int master, int cols, int rows) {
+    const winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(cols), 0, 0};
+    check(::ioctl(master, TIOCSWINSZ, &size) == 0, "TIOCSWINSZ");
+}
+
 bool same_modes(const termios& a, const termios& b) {
     return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
            std::equal(std::begin(a.c_cc), std::end(a.c_cc), std::begin(b.c_cc)) && cfgetispeed(&a) == cfgetispeed(&b) &&
@@ -53,15 +69,12 @@ bool same_modes(const termios& a, const termios& b) {
 PtyProcess::PtyProcess(int cols, int rows) : screen_(cols, rows) {
     // A program that dies early must not take the test down with SIGPIPE.
     ::signal(SIGPIPE, SIG_IGN);
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    check(master_ >= 0, "posix_openpt");
-    check(::grantpt(master_) == 0 && ::unlockpt(master_) == 0, "grantpt");
     // The test keeps the terminal's other side open, so the terminal and its
     // modes outlive the program.
-    slave_ = ::open(::ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    check(slave_ >= 0, "open pty");
-    const winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(cols), 0, 0};
-    check(::ioctl(master_, TIOCSWINSZ, &size) == 0, "TIOCSWINSZ");
+    const PtyPair pty = open_pty_pair();
+    master_ = pty.master;
+    slave_ = pty.slave;
+    set_pty_size(master_, cols, rows);
     check(::tcgetattr(slave_, &initial_modes_) == 0, "tcgetattr");
 
     const sigset_t set = child_signal_set();
@@ -133,8 +146,7 @@ void PtyProcess::close_terminal() {
 }
 
 void PtyProcess::resize(int cols, int rows) {
-    const winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(cols), 0, 0};
-    check(::ioctl(master_, TIOCSWINSZ, &size) == 0, "TIOCSWINSZ");
+    set_pty_size(master_, cols, rows);
     screen_.resize(cols, rows);
     signal(SIGWINCH);
 }

@@ -18,6 +18,17 @@
 
 namespace platform {
 
+// A pseudo-terminal: the terminal's side (`master`) and the program's side
+// (`slave`), both close-on-exec. Throws std::runtime_error when one cannot be
+// had; the caller closes both.
+struct PtyPair {
+    int master = -1;
+    int slave = -1;
+};
+PtyPair open_pty_pair();
+// Gives the terminal a new size, as its window would.
+void set_pty_size(int master, int cols, int rows);
+
 class PtyProcess {
   public:
     enum class Stream { Terminal, Pipe };

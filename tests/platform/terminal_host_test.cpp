@@ -90,12 +90,9 @@ struct HostTest : ::testing::Test {
     std::string received;
 
     void SetUp() override {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ASSERT_GE(master, 0);
-        ASSERT_EQ(::grantpt(master), 0);
-        ASSERT_EQ(::unlockpt(master), 0);
-        slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ASSERT_GE(slave, 0);
+        const PtyPair pty = open_pty_pair();
+        master = pty.master;
+        slave = pty.slave;
         ASSERT_EQ(::tcgetattr(slave, &initial), 0);
         SetConsoleCtrlHandler(record_event, TRUE);
         take_events();
@@ -111,10 +108,7 @@ struct HostTest : ::testing::Test {
         }
     }
 
-    void set_size(int cols, int rows) {
-        const winsize size{static_cast<unsigned short>(rows), static_cast<unsigned short>(cols), 0, 0};
-        ASSERT_EQ(::ioctl(master, TIOCSWINSZ, &size), 0);
-    }
+    void set_size(int cols, int rows) { set_pty_size(master, cols, rows); }
 
     // Keys and screen on the terminal.
     void start_on_terminal(int cols, int rows) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/heap.h"
+#include "tests/runtime/core/text_support.h"
 
 namespace {
 
@@ -19,13 +20,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr std::int64_t kInt64Min = std::numeric_limits<std::int64_t>::min();
 constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 
-StringDescriptor* temp_of(std::string_view bytes) {
-    StringDescriptor* text = rt::temp_text_alloc(nullptr, static_cast<std::int32_t>(bytes.size()));
-    EXPECT_NE(text, nullptr);
-    bytes.copy(text->data, bytes.size());
-    text->data[bytes.size()] = '\0';
-    return text;
-}
+using rt_testing::temp_of;
 
 // Every case gives back the temporaries it takes.
 class NumberTextTest : public ::testing::Test {

@@ -10,6 +10,7 @@
 
 #include "platform/console_api.h"
 #include "platform/heap.h"
+#include "tests/runtime/core/text_support.h"
 
 namespace {
 
@@ -17,14 +18,7 @@ using rt::StringDescriptor;
 
 std::string_view chars(const StringDescriptor* text) { return rt::text_chars(*text); }
 
-// A flagged temporary holding `bytes`, as the runtime's own producers make them.
-StringDescriptor* temp_of(std::string_view bytes) {
-    StringDescriptor* text = rt::temp_text_alloc(nullptr, static_cast<std::int32_t>(bytes.size()));
-    EXPECT_NE(text, nullptr);
-    bytes.copy(text->data, bytes.size());
-    text->data[bytes.size()] = '\0';
-    return text;
-}
+using rt_testing::temp_of;
 
 // A variable: owns its buffer, never flagged, lives outside the pool.
 struct Variable {
