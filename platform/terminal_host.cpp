@@ -30,6 +30,10 @@ constexpr std::string_view kProtocolsOff = "\x1b[?9001l\x1b[?2004l";
 // it means the terminal lacks the protocol.
 constexpr std::string_view kKittyQuery = "\x1b[?u\x1b[c";
 constexpr std::string_view kKittyPop = "\x1b[<u";
+// How long a program that ends before the terminal has answered those queries
+// waits for the answers. A terminal answers in a moment; over a slow link it
+// may take a while.
+constexpr milliseconds kReplyPatience{500};
 
 // Keys that act as the terminal's signal keys while input is processed.
 constexpr unsigned char kCtrlC = 0x03;
@@ -141,7 +145,37 @@ void TerminalHost::enter_terminals() {
     arm_rescues();
 }
 
+void TerminalHost::await_query_replies() {
+    if (kitty_ != Kitty::Asked || input_ended_) return;
+    send();  // the queries may still be waiting to go out
+    const auto give_up = steady_clock::now() + kReplyPatience;
+    std::array<std::byte, kReadChunk> buffer;
+    std::vector<TerminalEvent> events;
+    while (kitty_ == Kitty::Asked) {
+        const auto left = std::chrono::duration_cast<milliseconds>(give_up - steady_clock::now());
+        pollfd p{streams_.input_fd, POLLIN, 0};
+        if (left.count() <= 0 || posix_calls().poll(&p, 1, static_cast<int>(left.count())) <= 0) return;
+        const ssize_t n = read_some(streams_.input_fd, buffer);
+        if (n <= 0) return;
+        events.clear();
+        decoder_.feed(std::span(buffer.data(), static_cast<std::size_t>(n)), now_ms(), events);
+        for (const TerminalEvent& event : events) {
+            // Keys typed meanwhile stay queued for a program that carries on
+            // after a suspension. The protocol is not pushed any more: the
+            // device attributes answer alone settles the question.
+            if (const auto* record = std::get_if<INPUT_RECORD>(&event)) {
+                model_.push_input(*record);
+            } else if (std::holds_alternative<DeviceAttributesReport>(event)) {
+                kitty_ = Kitty::Absent;
+            }
+        }
+    }
+}
+
 void TerminalHost::leave_terminals() {
+    // Answers that arrive after the modes are given back would reach whatever
+    // reads the terminal next, and a shell shows them as typed text.
+    await_query_replies();
     if (renderer_) {
         draw();
         outgoing_ += renderer_->take_output();

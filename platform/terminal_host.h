@@ -109,6 +109,9 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     void reply(const TerminalEvent& event);
     void handle_signals(Deferred& deferred);
 
+    // Reads the answers to the keyboard protocol queries if they are still
+    // due, for a short while at most.
+    void await_query_replies();
     void enter_terminals();
     void leave_terminals();
     void arm_rescues();
