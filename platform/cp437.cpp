@@ -24,10 +24,13 @@ constexpr std::array<char16_t, 256> kGlyphs = [] {
         0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
         0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
     };
-    for (int i = 0; i < 32; ++i) t[i] = low[i];
-    for (int i = 32; i < 127; ++i) t[i] = static_cast<char16_t>(i);
+    for (int i = 0; i < 32; ++i)
+        t[i] = low[i];
+    for (int i = 32; i < 127; ++i)
+        t[i] = static_cast<char16_t>(i);
     t[127] = 0x2302;
-    for (int i = 0; i < 128; ++i) t[128 + i] = high[i];
+    for (int i = 0; i < 128; ++i)
+        t[128 + i] = high[i];
     return t;
 }();
 

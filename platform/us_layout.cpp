@@ -1,6 +1,5 @@
 #include "platform/us_layout.h"
 
-
 namespace platform {
 namespace {
 

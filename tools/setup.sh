@@ -2,7 +2,7 @@
 # missing, then offers configure_and_build <build-dir> [cmake options...].
 # Sourced, not run.
 
-packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libvterm-dev)
+packages=(cmake g++ ninja-build pkg-config clang-format libgtest-dev libgmock-dev libvterm-dev)
 
 ensure_packages() {
     local missing=()
