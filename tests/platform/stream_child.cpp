@@ -1,4 +1,4 @@
-// A program whose standard output is redirected, for stream_host_test. Its
+// A program whose standard output is redirected, for redirected_output_test. Its
 // first argument says what it does after writing the test pattern:
 //   wait    poll for keys and sleep, as the runtime does, until killed;
 //   exit    end through the C runtime's exit with status 5;

@@ -1,4 +1,4 @@
-// The bytes stream_child writes and stream_host_test expects.
+// The bytes stream_child writes and redirected_output_test expects.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,5 @@
-#include "platform/stream_host.h"
-
+// A program whose standard output is redirected: the bytes it writes arrive
+// unchanged and in time.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -20,8 +20,6 @@ namespace {
 // Every wait on the child is bounded: a broken child fails the test instead
 // of hanging it.
 constexpr int kPatienceMs = 20000;
-
-std::span<const std::byte> bytes(std::string_view s) { return std::as_bytes(std::span(s.data(), s.size())); }
 
 struct Pipe {
     int read = -1;
@@ -87,7 +85,7 @@ int wait_status(pid_t pid) {
     return status;
 }
 
-TEST(StreamHostProcess, AllBytesAreOutBeforeTheProgramWaits) {
+TEST(RedirectedOutput, AllBytesAreOutBeforeTheProgramWaits) {
     Pipe input;  // kept open and silent: the child has keys to wait for, forever
     Pipe output;
     ASSERT_GE(output.read, 0);
@@ -107,7 +105,7 @@ TEST(StreamHostProcess, AllBytesAreOutBeforeTheProgramWaits) {
     EXPECT_TRUE(got == expected) << "got " << got.size() << " of " << expected.size() << " bytes, or other bytes";
 }
 
-TEST(StreamHostProcess, AllBytesAreOutAtExitWithTheStatus) {
+TEST(RedirectedOutput, AllBytesAreOutAtExitWithTheStatus) {
     Pipe input;
     Pipe output;
     const pid_t pid = spawn_child("exit", input.read, output.write);
@@ -123,7 +121,7 @@ TEST(StreamHostProcess, AllBytesAreOutAtExitWithTheStatus) {
     EXPECT_EQ(WEXITSTATUS(status), 5);
 }
 
-TEST(StreamHostProcess, WritingToAClosedPipeFailsInsteadOfKillingTheProgram) {
+TEST(RedirectedOutput, WritingToAClosedPipeFailsInsteadOfKillingTheProgram) {
     Pipe input;
     Pipe output;
     const int write_end = output.write;
@@ -134,42 +132,6 @@ TEST(StreamHostProcess, WritingToAClosedPipeFailsInsteadOfKillingTheProgram) {
     const int status = wait_status(pid);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WEXITSTATUS(status), 0) << "WriteFile claimed success on a closed pipe";
-}
-
-TEST(StreamHost, ScreenCallsFailAndInputStaysTheConsoles) {
-    Pipe output;
-    platform::StreamHost host(output.write);
-    platform::set_console_host(&host);
-    CONSOLE_SCREEN_BUFFER_INFO info{};
-    DWORD mode = 0;
-    EXPECT_FALSE(GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info));
-    EXPECT_FALSE(GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode));
-    EXPECT_TRUE(GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode));
-    INPUT_RECORD record{};
-    DWORD read = 9;
-    EXPECT_TRUE(PeekConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read));
-    EXPECT_EQ(read, 0u);
-    Sleep(1);
-
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "a\0b\n", 4, &written, nullptr));
-    EXPECT_EQ(written, 4u);
-    bool timed_out = false;
-    EXPECT_EQ(read_bytes(output.read, 4, timed_out), std::string("a\0b\n", 4));
-    platform::set_console_host(nullptr);
-}
-
-TEST(StreamHost, AFailedWriteReportsNothingWritten) {
-    Pipe output;
-    platform::StreamHost host(output.write);
-    output.close_read();
-    DWORD written = 9;
-    EXPECT_FALSE(host.write_output(bytes("lost"), written));  // EPIPE, and the process lives on
-    EXPECT_EQ(written, 0u);
-    platform::StreamHost closed(-1);
-    EXPECT_FALSE(closed.write_output(bytes("lost"), written));
-    EXPECT_TRUE(closed.write_output({}, written));
-    EXPECT_EQ(written, 0u);
 }
 
 }  // namespace
