@@ -149,16 +149,11 @@ void TerminalHost::await_query_replies() {
     if (kitty_ != Kitty::Asked || input_ended_) return;
     send();  // the queries may still be waiting to go out
     const auto give_up = steady_clock::now() + kReplyPatience;
-    std::array<std::byte, kReadChunk> buffer;
     std::vector<TerminalEvent> events;
     while (kitty_ == Kitty::Asked) {
         const auto left = std::chrono::duration_cast<milliseconds>(give_up - steady_clock::now());
-        pollfd p{streams_.input_fd, POLLIN, 0};
-        if (left.count() <= 0 || posix_calls().poll(&p, 1, static_cast<int>(left.count())) <= 0) return;
-        const ssize_t n = read_some(streams_.input_fd, buffer);
-        if (n <= 0) return;
         events.clear();
-        decoder_.feed(std::span(buffer.data(), static_cast<std::size_t>(n)), now_ms(), events);
+        if (left.count() <= 0 || read_input(static_cast<int>(left.count()), events) != Read::Bytes) return;
         for (const TerminalEvent& event : events) {
             // Keys typed meanwhile stay queued for a program that carries on
             // after a suspension. The protocol is not pushed any more: the
@@ -344,23 +339,31 @@ void TerminalHost::reply(const TerminalEvent& event) {
     }
 }
 
+TerminalHost::Read TerminalHost::read_input(int timeout_ms, std::vector<TerminalEvent>& events) {
+    pollfd p{streams_.input_fd, POLLIN, 0};
+    if (posix_calls().poll(&p, 1, timeout_ms) <= 0) return Read::Nothing;
+    if ((p.revents & POLLIN) != 0) {
+        std::array<std::byte, kReadChunk> buffer;
+        const ssize_t n = read_some(streams_.input_fd, buffer);
+        if (n > 0) {
+            decoder_.feed(std::span(buffer.data(), static_cast<std::size_t>(n)), now_ms(), events);
+            return Read::Bytes;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Read::Nothing;
+    }
+    return Read::Ended;
+}
+
 bool TerminalHost::read_terminal(Deferred& deferred) {
     std::vector<TerminalEvent> events;
-    std::array<std::byte, kReadChunk> buffer;
     for (int reads = 0; reads < kReadsPerPoll; ++reads) {
-        pollfd p{streams_.input_fd, POLLIN, 0};
-        if (posix_calls().poll(&p, 1, 0) <= 0) break;
-        if ((p.revents & POLLIN) != 0) {
-            const ssize_t n = read_some(streams_.input_fd, buffer);
-            if (n > 0) {
-                decoder_.feed(std::span(buffer.data(), static_cast<std::size_t>(n)), now_ms(), events);
-                continue;
-            }
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        const Read read = read_input(0, events);
+        if (read == Read::Bytes) continue;
+        if (read == Read::Ended) {
+            // Hung up: no key will ever come again, as when the window closes.
+            input_ended_ = true;
+            deferred.final_event = CTRL_CLOSE_EVENT;
         }
-        // Hung up: no key will ever come again, as when the window closes.
-        input_ended_ = true;
-        deferred.final_event = CTRL_CLOSE_EVENT;
         break;
     }
     decoder_.advance(now_ms(), events);
@@ -376,14 +379,8 @@ bool TerminalHost::read_terminal(Deferred& deferred) {
 }
 
 void TerminalHost::take_piped_bytes() {
-    pollfd p{streams_.input_fd, POLLIN, 0};
-    if (posix_calls().poll(&p, 1, 0) <= 0) return;
-    std::array<std::byte, kReadChunk> buffer;
     std::vector<TerminalEvent> events;
-    const ssize_t n = read_some(streams_.input_fd, buffer);
-    if (n > 0) {
-        decoder_.feed(std::span(buffer.data(), static_cast<std::size_t>(n)), now_ms(), events);
-    } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+    if (read_input(0, events) == Read::Ended) {
         input_ended_ = true;
         decoder_.finish(events);
     }

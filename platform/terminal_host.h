@@ -101,6 +101,10 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     // The work of every poll and wait: signals, typed keys, the frame.
     // True when a key was queued.
     bool service(Deferred& deferred);
+    enum class Read { Bytes, Nothing, Ended };
+    // One read of standard input into the decoder, after waiting up to
+    // `timeout_ms` for bytes to come. Ended: hung up, closed or failed.
+    Read read_input(int timeout_ms, std::vector<TerminalEvent>& events);
     bool read_terminal(Deferred& deferred);
     void take_piped_bytes();
     bool deliver_piped_key(Deferred& deferred);
