@@ -26,10 +26,13 @@ void check(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
 
-void write_fully(int fd, std::string_view bytes) {
+// With `reader_may_leave`, a reader that has gone (the program ended without
+// reading all of its input, as it may) ends the writing quietly.
+void write_fully(int fd, std::string_view bytes, bool reader_may_leave = false) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EPIPE && reader_may_leave) return;
         check(n > 0, "write");
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -127,7 +130,7 @@ void PtyProcess::start(const std::string& program, const std::vector<std::string
     ::setpgid(pid_, pid_);
     if (options.input == Stream::Pipe) {
         ::close(input_pipe[0]);
-        write_fully(input_pipe[1], options.piped_input);
+        write_fully(input_pipe[1], options.piped_input, true);
         ::close(input_pipe[1]);
     }
     if (options.output == Stream::Pipe) {
