@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <variant>
 
@@ -48,18 +47,6 @@ constexpr int kReadsPerPoll = 16;
 milliseconds now_ms() { return std::chrono::duration_cast<milliseconds>(steady_clock::now().time_since_epoch()); }
 
 std::span<const std::byte> bytes_of(std::string_view s) { return std::as_bytes(std::span(s.data(), s.size())); }
-
-void append_number(std::string& out, int n) {
-    std::array<char, 12> digits;
-    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), n).ptr;
-    out.append(digits.data(), end);
-}
-
-void append_kitty_push(std::string& out) {
-    out += "\x1b[>";
-    append_number(out, kKittyKeyboardFlags);
-    out += 'u';
-}
 
 bool is_terminal(int fd) { return ::isatty(fd) == 1; }
 
@@ -137,7 +124,7 @@ void TerminalHost::enter_terminals() {
         t.modes.enter(t.reads_keys);
     if (renderer_) {
         if (streams_.same_terminal) outgoing_ += kProtocolsOn;
-        if (kitty_ == Kitty::Pushed) append_kitty_push(outgoing_);
+        if (kitty_ == Kitty::Pushed) outgoing_ += kKittyKeyboardPush;
         // Whatever was on the screen is unknown: draw it all.
         renderer_->reset(model_.cols(), model_.rows());
         redraw_ = true;
@@ -182,11 +169,7 @@ void TerminalHost::leave_terminals() {
         const int x = cursor.X - w.Left;
         const int y = cursor.Y - w.Top;
         if (x >= 0 && y >= 0 && x <= w.Right - w.Left && y <= w.Bottom - w.Top) {
-            outgoing_ += "\x1b[";
-            append_number(outgoing_, y + 1);
-            outgoing_ += ';';
-            append_number(outgoing_, x + 1);
-            outgoing_ += 'H';
+            append_cursor_position(outgoing_, x, y);
             if (x != 0) outgoing_ += "\r\n";
         }
         send();
@@ -332,7 +315,7 @@ void TerminalHost::reply(const TerminalEvent& event) {
     if (kitty_ != Kitty::Asked) return;
     if (std::holds_alternative<KittyFlagsReport>(event)) {
         kitty_ = Kitty::Pushed;
-        append_kitty_push(outgoing_);
+        outgoing_ += kKittyKeyboardPush;
         arm_rescues();
     } else if (std::holds_alternative<DeviceAttributesReport>(event)) {
         kitty_ = Kitty::Absent;

@@ -24,6 +24,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/console_host.h"
@@ -42,8 +43,8 @@ inline constexpr int kEndOfInputExitStatus = 3;
 // The kitty keyboard protocol flags pushed on a terminal that has the protocol:
 // disambiguated keys, press/repeat/release events, alternate keys, every key as
 // an escape code (modifier keys too, which Alt plus keypad digits needs) and
-// the text a key types.
-inline constexpr int kKittyKeyboardFlags = 1 | 2 | 4 | 8 | 16;
+// the text a key types: 1 | 2 | 4 | 8 | 16.
+inline constexpr std::string_view kKittyKeyboardPush = "\x1b[>31u";
 
 // Which of the standard streams are terminals.
 struct HostStreams {

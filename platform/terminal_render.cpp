@@ -54,6 +54,16 @@ ConsoleCell frame_cell(const Frame& frame, int x, int y) {
 
 }  // namespace
 
+void append_cursor_position(std::string& out, int x, int y) {
+    out += kCsi;
+    if (x != 0 || y != 0) append_number(out, y + 1);
+    if (x != 0) {
+        out += ';';
+        append_number(out, x + 1);
+    }
+    out += 'H';
+}
+
 TerminalRenderer::TerminalRenderer(int cols, int rows) : cols_(0), rows_(0) { reset(cols, rows); }
 
 void TerminalRenderer::reset(int cols, int rows) {
@@ -175,13 +185,7 @@ void TerminalRenderer::set_pen(std::uint8_t attr) {
 // through a carriage return that does not move the cursor (one column).
 std::string TerminalRenderer::move_sequence(int x, int y) const {
     std::string best;
-    best += kCsi;
-    if (x != 0 || y != 0) append_number(best, y + 1);
-    if (x != 0) {
-        best += ';';
-        append_number(best, x + 1);
-    }
-    best += 'H';
+    append_cursor_position(best, x, y);
 
     auto consider = [&best](std::string candidate) {
         if (candidate.size() < best.size()) best = std::move(candidate);

@@ -35,6 +35,10 @@ struct Frame {
 // signal handler.
 inline constexpr std::string_view kTerminalRestore = "\x1b[0m\x1b[?25h";
 
+// Appends the sequence that puts the terminal's cursor on column x, row y
+// (0-based), in its shortest absolute form.
+void append_cursor_position(std::string& out, int x, int y);
+
 class TerminalRenderer {
   public:
     // A terminal of this size whose contents and state are unknown: the first
