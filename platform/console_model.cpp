@@ -61,8 +61,7 @@ ConsoleModel::ConsoleModel(COORD size, SMALL_RECT window)
         window.Bottom = to_short(rows_ - 1);
     }
     window_ = window;
-    changes_.rows.assign(rows_, true);
-    changes_.cursor = changes_.window = changes_.resized = true;
+    mark_everything();
 }
 
 SMALL_RECT ConsoleModel::buffer_rect() const { return {0, 0, to_short(cols_ - 1), to_short(rows_ - 1)}; }
@@ -90,6 +89,11 @@ std::span<const ConsoleCell> ConsoleModel::row(int y) const {
 }
 
 void ConsoleModel::mark_all_rows() { changes_.rows.assign(rows_, true); }
+
+void ConsoleModel::mark_everything() {
+    mark_all_rows();
+    changes_.cursor = changes_.window = changes_.resized = true;
+}
 
 void ConsoleModel::set_window_rect(SMALL_RECT window) {
     if (same(window, window_)) return;
@@ -323,8 +327,7 @@ void ConsoleModel::resize(int cols, int rows) {
     rows_ = rows;
     window_ = w;
     cursor_ = {to_short(std::min<int>(cursor_.X, cols - 1)), to_short(std::min<int>(cursor_.Y, rows - 1))};
-    mark_all_rows();
-    changes_.cursor = changes_.window = changes_.resized = true;
+    mark_everything();
 }
 
 void ConsoleModel::push_input(const INPUT_RECORD& record) { input_.push_back(record); }

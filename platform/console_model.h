@@ -149,6 +149,8 @@ class ConsoleModel {
     SMALL_RECT buffer_rect() const;
     void mark_row(int y) { changes_.rows[y] = true; }
     void mark_all_rows();
+    // A new buffer: every row, the cursor, the window and the size have changed.
+    void mark_everything();
     void set_window_rect(SMALL_RECT window);
     void bring_cursor_into_view();
     // Moves the whole buffer up by n rows (1..rows-1), filling the bottom.
