@@ -197,6 +197,21 @@ bool PtyProcess::pump(std::chrono::steady_clock::time_point deadline) {
     return true;
 }
 
+void PtyProcess::take_what_is_left() {
+    // Each source until it has nothing more, or is at its end.
+    auto drain = [this](const int& fd, std::string& into, bool to_screen) {
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            if (fd < 0 || ::poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0) return;
+            const std::size_t before = into.size();
+            take(fd, into, to_screen);
+            if (into.size() == before) return;
+        }
+    };
+    drain(master_, terminal_bytes_, true);
+    drain(output_pipe_, output_bytes_, false);
+}
+
 bool PtyProcess::read_until(const std::function<bool()>& done) {
     const auto deadline = std::chrono::steady_clock::now() + kTimeout;
     while (!done()) {
@@ -219,7 +234,11 @@ std::optional<int> PtyProcess::wait_status() {
         int status = 0;
         const pid_t r = ::waitpid(pid_, &status, WNOHANG | WUNTRACED);
         if (r == pid_) {
-            if (WIFEXITED(status) || WIFSIGNALED(status)) exited_ = true;
+            if (WIFEXITED(status) || WIFSIGNALED(status)) {
+                exited_ = true;
+                // What it wrote before it ended may not have been read yet.
+                take_what_is_left();
+            }
             return status;
         }
         if (!pump(deadline)) return std::nullopt;

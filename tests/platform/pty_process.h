@@ -95,6 +95,8 @@ class PtyProcess {
 
   private:
     bool pump(std::chrono::steady_clock::time_point deadline);
+    // Reads everything already waiting on the terminal and the output pipe.
+    void take_what_is_left();
     void take(int fd, std::string& into, bool to_screen);
 
     int master_ = -1;
