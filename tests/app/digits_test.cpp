@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/heap.h"
+#include "platform/common/heap.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "platform/console_api.h"
-#include "platform/test_console.h"
+#include "tests/platform/test_console.h"
 
 namespace {
 

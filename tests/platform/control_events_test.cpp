@@ -1,4 +1,4 @@
-#include "platform/control_events.h"
+#include "platform/posix/control_events.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/test_console.h"
+#include "tests/platform/test_console.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "platform/console_api.h"
-#include "platform/test_console.h"
+#include "tests/platform/test_console.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix_io.h"
-#include "platform/posix_signals.h"
-#include "platform/posix_terminal.h"
+#include "platform/posix/posix_io.h"
+#include "platform/posix/posix_signals.h"
+#include "platform/posix/posix_terminal.h"
 #include "tests/platform/pty_process.h"
 
 namespace platform {

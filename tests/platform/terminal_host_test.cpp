@@ -2,7 +2,7 @@
 // keys, control keys, protocols, size changes, piped keys), and as the host of a
 // real program run on a pseudo-terminal (every way out gives the terminal back,
 // suspend and resume, scrollback, redirected streams, end of piped input).
-#include "platform/terminal_host.h"
+#include "platform/posix/terminal_host.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "platform/console_api.h"
-#include "platform/control_events.h"
-#include "platform/posix_io.h"
+#include "platform/posix/control_events.h"
+#include "platform/posix/posix_io.h"
 #include "tests/platform/pty_process.h"
 #include "tests/platform/vterm_screen.h"
 

@@ -1,4 +1,4 @@
-#include "platform/terminal_input.h"
+#include "platform/posix/terminal_input.h"
 
 #include <gtest/gtest.h>
 

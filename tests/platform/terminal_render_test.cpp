@@ -1,4 +1,4 @@
-#include "platform/terminal_render.h"
+#include "platform/posix/terminal_render.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,8 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/console_model.h"
-#include "platform/cp437.h"
+#include "platform/posix/console_model.h"
+#include "platform/posix/cp437.h"
 #include "tests/platform/vterm_screen.h"
 
 namespace {

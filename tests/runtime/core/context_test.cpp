@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/heap.h"
+#include "platform/common/heap.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/heap.h"
+#include "platform/common/heap.h"
 #include "tests/runtime/core/text_support.h"
 
 namespace {

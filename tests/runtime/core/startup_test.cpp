@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/test_console.h"
+#include "tests/platform/test_console.h"
 
 namespace {
 

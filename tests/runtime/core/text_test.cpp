@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/common/heap.h"
 #include "platform/console_api.h"
-#include "platform/heap.h"
 #include "tests/runtime/core/text_support.h"
 
 namespace {

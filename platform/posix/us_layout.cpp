@@ -1,4 +1,4 @@
-#include "platform/us_layout.h"
+#include "platform/posix/us_layout.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix_io.h"
+#include "platform/posix/posix_io.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "platform/control_events.h"
+#include "platform/posix/control_events.h"
 
 #include <pthread.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/console_host.h"
+#include "platform/posix/console_host.h"
 
 namespace platform {
 namespace {

@@ -27,11 +27,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/console_host.h"
-#include "platform/console_model.h"
-#include "platform/posix_terminal.h"
-#include "platform/terminal_input.h"
-#include "platform/terminal_render.h"
+#include "platform/posix/console_host.h"
+#include "platform/posix/console_model.h"
+#include "platform/posix/posix_terminal.h"
+#include "platform/posix/terminal_input.h"
+#include "platform/posix/terminal_render.h"
 
 namespace platform {
 

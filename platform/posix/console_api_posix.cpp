@@ -9,10 +9,10 @@
 #include <mutex>
 
 #include "platform/console_api.h"
-#include "platform/console_host.h"
-#include "platform/console_model.h"
-#include "platform/terminal_host.h"
-#include "platform/us_layout.h"
+#include "platform/posix/console_host.h"
+#include "platform/posix/console_model.h"
+#include "platform/posix/terminal_host.h"
+#include "platform/posix/us_layout.h"
 
 namespace platform {
 namespace {

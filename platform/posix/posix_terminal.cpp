@@ -1,8 +1,8 @@
-#include "platform/posix_terminal.h"
+#include "platform/posix/posix_terminal.h"
 
 #include <algorithm>
 
-#include "platform/posix_io.h"
+#include "platform/posix/posix_io.h"
 
 namespace platform {
 

@@ -1,11 +1,11 @@
-#include "platform/terminal_input.h"
+#include "platform/posix/terminal_input.h"
 
 #include <limits>
 #include <string_view>
 #include <utility>
 
-#include "platform/cp437.h"
-#include "platform/us_layout.h"
+#include "platform/posix/cp437.h"
+#include "platform/posix/us_layout.h"
 
 namespace platform {
 namespace {

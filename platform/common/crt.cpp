@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "platform/console_api.h"
-#include "platform/console_host.h"
+#include "platform/posix/console_host.h"
 
 #if defined(__i386__)
 #include <fpu_control.h>

@@ -1,4 +1,4 @@
-#include "platform/terminal_host.h"
+#include "platform/posix/terminal_host.h"
 
 #include <poll.h>
 #include <sys/stat.h>
@@ -10,9 +10,9 @@
 #include <climits>
 #include <variant>
 
-#include "platform/control_events.h"
-#include "platform/posix_io.h"
-#include "platform/posix_signals.h"
+#include "platform/posix/control_events.h"
+#include "platform/posix/posix_io.h"
+#include "platform/posix/posix_signals.h"
 
 namespace platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/heap.h"
+#include "platform/common/heap.h"
 
 #include <cstdlib>
 

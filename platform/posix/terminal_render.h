@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/console_model.h"
+#include "platform/posix/console_model.h"
 
 namespace platform {
 

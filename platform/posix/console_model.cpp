@@ -1,4 +1,4 @@
-#include "platform/console_model.h"
+#include "platform/posix/console_model.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,11 +1,11 @@
-#include "platform/terminal_render.h"
+#include "platform/posix/terminal_render.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <utility>
 
-#include "platform/cp437.h"
+#include "platform/posix/cp437.h"
 
 namespace platform {
 namespace {

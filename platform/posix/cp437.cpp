@@ -1,4 +1,4 @@
-#include "platform/cp437.h"
+#include "platform/posix/cp437.h"
 
 #include <array>
 

@@ -1,11 +1,11 @@
 #if !defined(_WIN32)
 
-#include "platform/test_console.h"
+#include "tests/platform/test_console.h"
 
 #include <algorithm>
 
-#include "platform/control_events.h"
-#include "platform/us_layout.h"
+#include "platform/posix/control_events.h"
+#include "platform/posix/us_layout.h"
 
 namespace platform {
 namespace {

@@ -26,8 +26,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/console_host.h"
-#include "platform/console_model.h"
+#include "platform/posix/console_host.h"
+#include "platform/posix/console_model.h"
 
 namespace platform {
 
