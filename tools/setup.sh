@@ -17,9 +17,16 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >&2
 }
 
+# configure_and_build <build-dir> [cmake options...] [--target <targets...>]
 configure_and_build() {
     local dir=$1
     shift
-    cmake -S "$root" -B "$root/$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$root/$dir" -j "$(nproc)"
+    local options=() targets=()
+    while [ $# -gt 0 ] && [ "$1" != --target ]; do
+        options+=("$1")
+        shift
+    done
+    [ $# -gt 0 ] && targets=("$@")
+    cmake -S "$root" -B "$root/$dir" -G Ninja "${options[@]}" >/dev/null
+    cmake --build "$root/$dir" -j "$(nproc)" "${targets[@]}"
 }
