@@ -1,0 +1,348 @@
+#!/usr/bin/env python3
+"""Costs of baseconv, each measured beside a peer in the same run.
+
+  keys     bytes and write calls reaching the terminal per typed character, at
+           the end and in the middle of a line, beside GNU readline behind the
+           same prompt on a pseudo-terminal of the same size
+  passes   scripted conversion passes per second through pipes, beside bc
+           converting the same pairs in one process (obase=B, then N); the
+           digits of both must be the same
+  startup  time from start to the first prompt and peak resident memory,
+           beside bc's time to its first answer and its peak
+  idle     CPU time while waiting at a prompt and at "<Esc> for exit"
+
+Usage: measure.py BASECONV READLINE_PEER [--passes N] [--seed S] [--idle SECONDS]
+Prints a Markdown table on standard output; progress goes to standard error.
+"""
+import argparse
+import fcntl
+import os
+import random
+import re
+import select
+import shutil
+import signal
+import statistics
+import struct
+import sys
+import termios
+import time
+
+COLS, ROWS = 80, 25
+MAX_VALUE = 999999999999999
+BC_MAX_BASE = 2147483647  # bc's obase limit
+FIRST_PROMPT = b"Decimal number  (max. 999999999999999)? "
+EXIT_HINT = b"<Esc> for exit"
+ESC = b"\x1b"
+# Primary device attributes as a terminal without the kitty keyboard protocol
+# answers them; the program asks at start-up.
+DEVICE_ATTRIBUTES_QUERY = b"\x1b[c"
+DEVICE_ATTRIBUTES_REPLY = b"\x1b[?62;22c"
+QUIET = 0.15  # seconds without output after which a key's echo is complete
+
+
+def log(*args):
+    print(*args, file=sys.stderr, flush=True)
+
+
+# --- Processes on a pseudo-terminal ---------------------------------------------
+
+
+class PtyProgram:
+    def __init__(self, argv):
+        self.master, slave = os.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", ROWS, COLS, 0, 0))
+        self.pid = os.posix_spawn(
+            argv[0],
+            argv,
+            {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "TERM": "xterm-256color"},
+            file_actions=[
+                (os.POSIX_SPAWN_DUP2, slave, 0),
+                (os.POSIX_SPAWN_DUP2, slave, 1),
+                (os.POSIX_SPAWN_DUP2, slave, 2),
+            ],
+            setsid=True,
+        )
+        os.close(slave)
+        self.seen = b""
+
+    def _read(self, timeout):
+        ready, _, _ = select.select([self.master], [], [], timeout)
+        if not ready:
+            return b""
+        try:
+            data = os.read(self.master, 65536)
+        except OSError:
+            return b""
+        if DEVICE_ATTRIBUTES_QUERY in data:
+            os.write(self.master, DEVICE_ATTRIBUTES_REPLY)
+        self.seen += data
+        return data
+
+    def read_until(self, marker, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        while marker not in self.seen:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise RuntimeError(f"no {marker!r} from pid {self.pid}; saw {self.seen[-200:]!r}")
+            self._read(left)
+        self.seen = b""
+
+    def settle(self, first_timeout=2.0):
+        """Everything the last input caused: up to the first byte, then until quiet."""
+        got = self._read(first_timeout)
+        while True:
+            more = self._read(QUIET)
+            if not more:
+                return got
+            got += more
+
+    def type(self, data):
+        os.write(self.master, data)
+
+    def writes(self):
+        with open(f"/proc/{self.pid}/io") as f:
+            for line in f:
+                if line.startswith("syscw:"):
+                    return int(line.split()[1])
+        raise RuntimeError("no syscw")
+
+    def cpu_seconds(self):
+        """CPU time of every thread, from the scheduler's own accounting."""
+        total = 0.0
+        for task in os.listdir(f"/proc/{self.pid}/task"):
+            try:
+                with open(f"/proc/{self.pid}/task/{task}/sched") as f:
+                    for line in f:
+                        if line.startswith("se.sum_exec_runtime"):
+                            total += float(line.split(":")[1]) / 1000.0
+            except FileNotFoundError:
+                pass
+        return total
+
+    def kill(self):
+        try:
+            os.kill(self.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        os.waitpid(self.pid, 0)
+        os.close(self.master)
+
+
+def key_costs(argv, label, chars=10, left=b"\x1b[D"):
+    """Bytes and write calls per typed digit at the end of a line, then with
+    five characters after the cursor."""
+    p = PtyProgram(argv)
+    try:
+        p.read_until(FIRST_PROMPT)
+        p.settle(0.3)
+        for ch in b"12345":
+            p.type(bytes([ch]))
+            p.settle()
+        results = {}
+        for place in ("end", "middle"):
+            if place == "middle":
+                for _ in range(5):
+                    p.type(left)
+                    p.settle()
+            total_bytes = 0
+            before = p.writes()
+            for i in range(chars):
+                p.type(str(i % 10).encode())
+                total_bytes += len(p.settle())
+            results[place] = (total_bytes / chars, (p.writes() - before) / chars)
+        log(f"keys {label}: {results}")
+        return results
+    finally:
+        p.kill()
+
+
+def idle_cpu(argv, seconds):
+    p = PtyProgram(argv)
+    try:
+        p.read_until(FIRST_PROMPT)
+        p.settle(0.3)
+        start = p.cpu_seconds()
+        time.sleep(seconds)
+        at_prompt = (p.cpu_seconds() - start) / seconds
+        p.type(b"5\r2\r")
+        p.read_until(EXIT_HINT)
+        p.settle(0.3)
+        start = p.cpu_seconds()
+        time.sleep(seconds)
+        at_exit_hint = (p.cpu_seconds() - start) / seconds
+        log(f"idle: prompt {at_prompt:.5f}, exit hint {at_exit_hint:.5f}")
+        return at_prompt, at_exit_hint
+    finally:
+        p.kill()
+
+
+# --- Processes through pipes ----------------------------------------------------
+
+
+def run_piped(argv, data, env=None, until=None, then_kill=False):
+    """Runs argv with `data` on a piped standard input and its standard output
+    read from a pipe. Returns (output, wall seconds to the end or to `until`
+    first appearing, wait status, rusage). With then_kill, the program is
+    ended with SIGTERM once `until` has appeared, its input still open."""
+    in_r, in_w = os.pipe()
+    out_r, out_w = os.pipe()
+    start = time.perf_counter()
+    pid = os.posix_spawn(
+        argv[0],
+        argv,
+        env if env is not None else {"PATH": "/usr/bin:/bin"},
+        file_actions=[(os.POSIX_SPAWN_DUP2, in_r, 0), (os.POSIX_SPAWN_DUP2, out_w, 1)],
+    )
+    os.close(in_r)
+    os.close(out_w)
+    os.set_blocking(in_w, False)
+    out = bytearray()
+    pending = memoryview(data)
+    seen_at = None
+    writing = True
+    if not pending and not then_kill:
+        os.close(in_w)
+        writing = False
+    while True:
+        wlist = [in_w] if writing and pending else []
+        ready_r, ready_w, _ = select.select([out_r], wlist, [], 30)
+        if not ready_r and not ready_w:
+            raise RuntimeError(f"{argv[0]} stalled")
+        if ready_w:
+            try:
+                n = os.write(in_w, pending[:65536])
+                pending = pending[n:]
+            except BrokenPipeError:
+                pending = pending[:0]
+            if not pending and not then_kill:
+                os.close(in_w)
+                writing = False
+        if ready_r:
+            chunk = os.read(out_r, 65536)
+            if not chunk:
+                break
+            out += chunk
+            if until is not None and seen_at is None and until in out:
+                seen_at = time.perf_counter() - start
+                if then_kill:
+                    os.kill(pid, signal.SIGTERM)
+    _, status, usage = os.wait4(pid, 0)
+    wall = time.perf_counter() - start
+    os.close(out_r)
+    if writing:
+        os.close(in_w)
+    return bytes(out), seen_at if seen_at is not None else wall, status, usage
+
+
+DIGIT_LINE = re.compile(rb"^(?:d\d+ )+$")
+
+
+def baseconv_digits(output):
+    return [
+        [int(d[1:]) for d in line.split()]
+        for line in output.replace(b"\r", b"").split(b"\n")
+        if DIGIT_LINE.match(line)
+    ]
+
+
+def bc_digits(output, pairs):
+    lines = output.decode().split("\n")
+    result = []
+    for line, (_, base) in zip(lines, pairs):
+        if base <= 16:
+            result.append([int(c, 16) for c in line.strip()])
+        else:
+            result.append([int(g) for g in line.split()])
+    return result
+
+
+def passes(baseconv, bc, count, seed):
+    rng = random.Random(seed)
+    pairs = [(rng.randint(0, MAX_VALUE), rng.randint(2, BC_MAX_BASE)) for _ in range(count)]
+    typed = b" ".join(f"{n}\n{b}\n".encode() for n, b in pairs) + ESC
+    bc_input = "".join(f"obase={b}\n{n}\n" for n, b in pairs).encode()
+
+    out, wall, status, usage = run_piped([baseconv], typed)
+    if not os.WIFEXITED(status) or os.WEXITSTATUS(status) != 0:
+        raise RuntimeError(f"baseconv ended with status {status}")
+    ours = baseconv_digits(out)
+    bc_out, bc_wall, bc_status, bc_usage = run_piped(
+        [bc, "-q"], bc_input, env={"PATH": "/usr/bin:/bin", "BC_LINE_LENGTH": "0"}
+    )
+    if bc_status != 0:
+        raise RuntimeError(f"bc ended with status {bc_status}")
+    theirs = bc_digits(bc_out, pairs)
+    if ours != theirs:
+        first = next(i for i, (a, b) in enumerate(zip(ours, theirs)) if a != b) if len(ours) == len(theirs) else -1
+        raise RuntimeError(f"digits differ: {len(ours)} against {len(theirs)} lines, first difference {first}")
+    log(f"passes: baseconv {wall:.3f} s, bc {bc_wall:.3f} s, {count} identical digit lines")
+    return count / wall, count / bc_wall, usage.ru_maxrss, bc_usage.ru_maxrss
+
+
+def startup(baseconv, bc, runs=30):
+    ours, theirs = [], []
+    for _ in range(runs):
+        _, t, _, _ = run_piped([baseconv], b"", until=FIRST_PROMPT, then_kill=True)
+        ours.append(t)
+        _, t, _, _ = run_piped([bc, "-q"], b"0\n", until=b"0\n")
+        theirs.append(t)
+    return statistics.median(ours), statistics.median(theirs)
+
+
+def one_pass_memory(baseconv, bc):
+    _, _, _, usage = run_piped([baseconv], b"255\n16\n" + ESC)
+    _, _, _, bc_usage = run_piped([bc, "-q"], b"obase=16\n255\n")
+    return usage.ru_maxrss, bc_usage.ru_maxrss
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("baseconv")
+    parser.add_argument("readline_peer")
+    parser.add_argument("--passes", type=int, default=10000)
+    parser.add_argument("--seed", type=int, default=12)
+    parser.add_argument("--idle", type=float, default=10.0)
+    args = parser.parse_args()
+    baseconv = os.path.abspath(args.baseconv)
+    bc = shutil.which("bc")
+    if bc is None:
+        sys.exit("bc is not installed")
+
+    ours_keys = key_costs([baseconv], "baseconv")
+    readline_keys = key_costs([os.path.abspath(args.readline_peer)], "readline")
+    ours_rate, bc_rate, ours_rss, bc_rss = passes(baseconv, bc, args.passes, args.seed)
+    ours_start, bc_start = startup(baseconv, bc)
+    ours_rss1, bc_rss1 = one_pass_memory(baseconv, bc)
+    idle_prompt, idle_hint = idle_cpu([baseconv], args.idle)
+
+    rows = [
+        ("bytes to the terminal per key, end of line", f"{ours_keys['end'][0]:.1f}", f"{readline_keys['end'][0]:.1f}"),
+        ("write calls per key, end of line", f"{ours_keys['end'][1]:.2f}", f"{readline_keys['end'][1]:.2f}"),
+        (
+            "bytes to the terminal per key, 5 characters before the end",
+            f"{ours_keys['middle'][0]:.1f}",
+            f"{readline_keys['middle'][0]:.1f}",
+        ),
+        (
+            "write calls per key, 5 characters before the end",
+            f"{ours_keys['middle'][1]:.2f}",
+            f"{readline_keys['middle'][1]:.2f}",
+        ),
+        (f"passes per second, {args.passes} random pairs through pipes", f"{ours_rate:.0f}", f"{bc_rate:.0f}"),
+        (f"peak resident memory, {args.passes} passes (KiB)", f"{ours_rss}", f"{bc_rss}"),
+        ("peak resident memory, one pass (KiB)", f"{ours_rss1}", f"{bc_rss1}"),
+        ("start to first prompt / first answer (ms, median of 30)", f"{ours_start * 1000:.2f}", f"{bc_start * 1000:.2f}"),
+        (f"CPU while idle at a prompt ({args.idle:.0f} s)", f"{idle_prompt * 100:.3f} %", ""),
+        (f'CPU while idle at "<Esc> for exit" ({args.idle:.0f} s)', f"{idle_hint * 100:.3f} %", ""),
+    ]
+    print("| measure | baseconv | peer |")
+    print("|---|---|---|")
+    for name, ours, peer in rows:
+        print(f"| {name} | {ours} | {peer} |")
+    print()
+    print("Peers: GNU readline (keys), bc (passes, start-up, memory).")
+
+
+if __name__ == "__main__":
+    main()
