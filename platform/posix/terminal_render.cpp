@@ -95,8 +95,10 @@ void TerminalRenderer::draw(const Frame& frame) {
     const bool full = !known_;
     if (full) redraw_all();
 
-    const bool cursor_inside =
-        frame.cursor_x >= 0 && frame.cursor_x < cols_ && frame.cursor_y >= 0 && frame.cursor_y < rows_;
+    // Padding beyond a smaller frame is not part of the window: a cursor there
+    // lies outside it as much as one beyond the terminal's edge.
+    const bool cursor_inside = frame.cursor_x >= 0 && frame.cursor_x < std::min(frame.cols, cols_) &&
+                               frame.cursor_y >= 0 && frame.cursor_y < std::min(frame.rows, rows_);
     const bool show_cursor = frame.cursor_visible && cursor_inside;
     // Hidden before drawing, shown after it: the cursor is never seen moving
     // over the cells being drawn.

@@ -499,6 +499,32 @@ TEST_F(Emulated, FrameOfAnotherSizeIsClippedOrPadded) {
     EXPECT_TRUE(term.scrollback().empty());
 }
 
+// A window narrower or shorter than the terminal is drawn padded; a cursor
+// that lies outside the window stays hidden even where the padding would have
+// room for it.
+TEST_F(Emulated, CursorOutsideASmallerFrameIsNotShown) {
+    struct Case {
+        int x;
+        int y;
+        bool shown;
+    };
+    const Case cases[] = {{1, 1, true}, {4, 0, false}, {0, 2, false}, {kCols - 1, kRows - 1, false}, {-1, 0, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "cursor at (" << c.x << ", " << c.y << ")");
+        Window smaller(4, 2);
+        smaller.put(0, 0, "abcd");
+        smaller.cursor_x = c.x;
+        smaller.cursor_y = c.y;
+        renderer.draw(smaller.frame());
+        term.feed(renderer.take_output());
+        EXPECT_EQ(term.cursor_visible(), c.shown);
+        if (c.shown) {
+            EXPECT_EQ(term.cursor_x(), c.x);
+            EXPECT_EQ(term.cursor_y(), c.y);
+        }
+    }
+}
+
 // Random edits of a window, drawn and scrolled as the host does; the emulator
 // must show the window after every frame.
 class RandomFrames : public ::testing::TestWithParam<std::tuple<int, int, unsigned>> {};
