@@ -62,8 +62,13 @@ void console_size(std::int32_t* width, std::int32_t* height);
 void console_size_default(std::int32_t* width, std::int32_t* height);
 // The print view's first and last rows, 1-based window rows. Fixed at first
 // use to the window's rows as they are then (1 to 25 without a console window)
-// and never changed afterwards.
+// and never changed afterwards; reported within the cached window.
 void view_rows(std::int32_t* top, std::int32_t* bottom);
+// The view rows over a window of `height` rows: while the window is shorter
+// than the view, the view ends at the window's bottom row, so that printing
+// never runs into rows the window (or a buffer that shrank with a terminal)
+// no longer has.
+void view_rows_for(std::int32_t height, std::int32_t* top, std::int32_t* bottom);
 
 // Window to buffer coordinates and back; values left unchanged without a
 // console window. Any pointer may be null.

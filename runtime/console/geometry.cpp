@@ -1,0 +1,295 @@
+#include "runtime/console/geometry.h"
+
+#include <algorithm>
+
+#include "runtime/console/console_hooks.h"
+#include "runtime/console/console_print.h"
+#include "runtime/console/handle.h"
+#include "runtime/core/context.h"
+#include "runtime/core/startup.h"
+
+namespace rt {
+namespace {
+
+// What geometry assumes without a console window.
+constexpr std::int32_t kFallbackWidth = 80;
+constexpr std::int32_t kFallbackHeight = 25;
+constexpr std::uint16_t kFallbackAttribute = 7;
+constexpr std::int32_t kUnset = -1;
+constexpr char kBlank = ' ';
+constexpr std::string_view kLineEnd = "\r\n";
+
+WindowInfo g_window{};
+// 0-based window rows, kUnset until first use.
+std::int32_t g_view_top = kUnset;
+std::int32_t g_view_bottom = kUnset;
+
+SHORT to_short(std::int32_t value) { return static_cast<SHORT>(value); }
+
+void set_if(std::int32_t* target, std::int32_t value) {
+    if (target != nullptr) *target = value;
+}
+
+// The console's buffer information, or the cursor at buffer position 0 when
+// it cannot be read.
+COORD buffer_cursor() {
+    CONSOLE_SCREEN_BUFFER_INFO buffer{};
+    if (!GetConsoleScreenBufferInfo(std_output_handle(), &buffer)) return COORD{0, 0};
+    return buffer.dwCursorPosition;
+}
+
+void fix_view_rows() {
+    if (g_view_top == kUnset) g_view_top = 0;
+    if (g_view_bottom == kUnset) {
+        std::int32_t height = 0;
+        console_size(nullptr, &height);
+        g_view_bottom = height != 0 ? height - 1 : kFallbackHeight - 1;
+    }
+}
+
+}  // namespace
+
+void window_info_refresh() {
+    CONSOLE_SCREEN_BUFFER_INFO buffer{};
+    if (GetConsoleScreenBufferInfo(std_output_handle(), &buffer))
+        g_window = {0, buffer.srWindow.Top, to_short(buffer.dwSize.X - 1), buffer.srWindow.Bottom};
+    else
+        g_window = {};
+}
+
+void window_info_ensure() {
+    if (context_slot_is_set(kWindowInfoReadSlot)) return;
+    context_slot_mark(kWindowInfoReadSlot);
+    window_info_refresh();
+}
+
+WindowInfo window_info() {
+    window_info_ensure();
+    return g_window;
+}
+
+bool has_console_window() {
+    const WindowInfo w = window_info();
+    return w.left != w.right && w.top != w.bottom;
+}
+
+void geometry_reset() {
+    g_view_top = kUnset;
+    g_view_bottom = kUnset;
+    context_slot_mark(kWindowInfoReadSlot);
+    window_info_refresh();
+}
+
+void window_rect(std::int32_t* left, std::int32_t* top, std::int32_t* width, std::int32_t* height) {
+    const WindowInfo w = window_info();
+    const bool window = has_console_window();
+    set_if(left, window ? w.left : 0);
+    set_if(top, window ? w.top : 0);
+    set_if(width, window ? w.right - w.left + 1 : 0);
+    set_if(height, window ? w.bottom - w.top + 1 : 0);
+}
+
+void console_size(std::int32_t* width, std::int32_t* height) {
+    if (console_hooks.console_size != nullptr)
+        console_hooks.console_size(width, height);
+    else
+        console_size_default(width, height);
+}
+
+void console_size_default(std::int32_t* width, std::int32_t* height) {
+    if (!has_console_window()) {
+        set_if(width, kFallbackWidth);
+        set_if(height, kFallbackHeight);
+        return;
+    }
+    window_rect(nullptr, nullptr, width, height);
+}
+
+void view_rows(std::int32_t* top, std::int32_t* bottom) {
+    std::int32_t height = 0;
+    window_rect(nullptr, nullptr, nullptr, &height);
+    view_rows_for(height, top, bottom);
+}
+
+void view_rows_for(std::int32_t height, std::int32_t* top, std::int32_t* bottom) {
+    fix_view_rows();
+    set_if(top, g_view_top + 1);
+    set_if(bottom, height > 0 ? std::min(g_view_bottom + 1, height) : g_view_bottom + 1);
+}
+
+void window_to_buffer(std::int32_t* x1, std::int32_t* y1, std::int32_t* x2, std::int32_t* y2) {
+    if (!has_console_window()) return;
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    window_rect(&left, &top, nullptr, nullptr);
+    for (std::int32_t* x : {x1, x2})
+        if (x != nullptr) *x += left - 1;
+    for (std::int32_t* y : {y1, y2})
+        if (y != nullptr) *y += top - 1;
+}
+
+void buffer_to_window(std::int32_t* x1, std::int32_t* y1, std::int32_t* x2, std::int32_t* y2) {
+    if (!has_console_window()) return;
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    window_rect(&left, &top, nullptr, nullptr);
+    for (std::int32_t* x : {x1, x2})
+        if (x != nullptr) *x -= left - 1;
+    for (std::int32_t* y : {y1, y2})
+        if (y != nullptr) *y -= top - 1;
+}
+
+std::uint16_t current_attribute(HANDLE output) {
+    CONSOLE_SCREEN_BUFFER_INFO buffer{};
+    return GetConsoleScreenBufferInfo(output, &buffer) ? buffer.wAttributes : kFallbackAttribute;
+}
+
+std::int32_t cursor_column() {
+    if (console_hooks.current_column != nullptr) return console_hooks.current_column();
+    std::int32_t column = buffer_cursor().X;
+    buffer_to_window(&column, nullptr, nullptr, nullptr);
+    return column;
+}
+
+std::int32_t cursor_row() {
+    std::int32_t row = buffer_cursor().Y;
+    buffer_to_window(nullptr, &row, nullptr, nullptr);
+    return row;
+}
+
+void get_cursor_position(std::int32_t* column, std::int32_t* row) {
+    if (console_hooks.cursor_position != nullptr) {
+        console_hooks.cursor_position(column, row);
+        return;
+    }
+    CONSOLE_SCREEN_BUFFER_INFO buffer{};
+    if (!GetConsoleScreenBufferInfo(std_output_handle(), &buffer)) {
+        set_if(column, 0);
+        set_if(row, 0);
+        return;
+    }
+    std::int32_t x = buffer.dwCursorPosition.X;
+    std::int32_t y = buffer.dwCursorPosition.Y;
+    buffer_to_window(&x, &y, nullptr, nullptr);
+    set_if(column, x);
+    set_if(row, y);
+}
+
+void set_cursor(HANDLE output, std::int32_t row, std::int32_t column, std::int32_t visibility) {
+    if (row < 0 || column < 0) {
+        CONSOLE_SCREEN_BUFFER_INFO buffer{};
+        GetConsoleScreenBufferInfo(output, &buffer);
+        if (row < 0) row = buffer.dwCursorPosition.Y;
+        if (column < 0) column = buffer.dwCursorPosition.X;
+    }
+    CONSOLE_CURSOR_INFO cursor{};
+    if (visibility >= 0 && GetConsoleCursorInfo(output, &cursor)) {
+        cursor.bVisible = visibility != 0 ? TRUE : FALSE;
+        SetConsoleCursorInfo(output, &cursor);
+    }
+    clear_pending_line_feed();
+    SetConsoleCursorPosition(output, COORD{to_short(column), to_short(row)});
+}
+
+std::uint32_t locate(std::int32_t row, std::int32_t column, std::int32_t visibility) {
+    std::uint32_t result = 0;
+    if (locate_checked(row, column, visibility, &result) != kErrorNone) locate_checked(0, 0, visibility, &result);
+    return result;
+}
+
+std::int32_t locate_checked(std::int32_t row, std::int32_t column, std::int32_t visibility, std::uint32_t* result) {
+    set_error_number(kErrorNone);
+    std::int32_t view_top = 0;
+    std::int32_t view_bottom = 0;
+    view_rows(&view_top, &view_bottom);
+    std::int32_t width = 0;
+    console_size(&width, nullptr);
+    if ((row != 0 && (row < view_top || row > view_bottom)) || (column != 0 && (column < 1 || column > width))) {
+        if (result != nullptr) *result = 0;
+        return set_error_number(kErrorIllegalCall);
+    }
+    ensure_console_handle();
+    const std::uint32_t packed = console_hooks.locate != nullptr ? console_hooks.locate(row, column, visibility)
+                                                                 : locate_default(row, column, visibility);
+    if (column != 0) console_handle().line_length = column - 1;
+    if (result != nullptr) *result = packed;
+    return get_error_number();
+}
+
+std::uint32_t locate_default(std::int32_t row, std::int32_t column, std::int32_t visibility) {
+    if (column <= 0) column = cursor_column();
+    if (row <= 0) row = cursor_row();
+    const HANDLE output = std_output_handle();
+    CONSOLE_CURSOR_INFO cursor{};
+    const bool visible = GetConsoleCursorInfo(output, &cursor) && cursor.bVisible != FALSE;
+    const std::uint32_t packed = (static_cast<std::uint32_t>(column) & 0xFFu) |
+                                 (static_cast<std::uint32_t>(row) & 0xFFu) << 8 | (visible ? kLocateWasVisible : 0u);
+    window_to_buffer(&column, &row, nullptr, nullptr);
+    set_cursor(output, row, column, visibility);
+    return packed;
+}
+
+void blank_rect(HANDLE output, std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom) {
+    const std::uint16_t attribute = current_attribute(output);
+    const std::int32_t count = right - left + 1;
+    // An empty (or inverted) rectangle would otherwise become a huge count.
+    if (count <= 0 || bottom < top) return;
+    for (std::int32_t row = bottom; row >= top; --row) {
+        DWORD filled = 0;
+        const COORD at{to_short(left), to_short(row)};
+        FillConsoleOutputAttribute(output, attribute, static_cast<DWORD>(count), at, &filled);
+        FillConsoleOutputCharacterA(output, kBlank, static_cast<DWORD>(count), at, &filled);
+    }
+    set_cursor(output, top, left, kKeepVisibility);
+}
+
+void console_clear(std::int32_t mode) {
+    ensure_console_handle();
+    if (console_hooks.clear != nullptr)
+        console_hooks.clear(mode);
+    else
+        console_clear_default(mode);
+    console_handle().line_length = 0;
+}
+
+void console_clear_default(std::int32_t mode) {
+    if (!has_console_window() || mode == kClearNothing) return;
+    const WindowInfo w = window_info();
+    if (mode == kClearView || mode == kClearDefault) {
+        std::int32_t view_top = 0;
+        std::int32_t view_bottom = 0;
+        view_rows(&view_top, &view_bottom);
+        window_to_buffer(nullptr, &view_top, nullptr, &view_bottom);
+        blank_rect(std_output_handle(), w.left, view_top, w.right, view_bottom);
+    } else {
+        blank_rect(std_output_handle(), w.left, w.top, w.right, w.bottom);
+    }
+}
+
+void advance_position(std::int32_t* column, std::int32_t* row, std::int32_t delta, std::int32_t width) {
+    // No row has room for a character: nothing to move across.
+    if (column == nullptr || row == nullptr || width < 1) return;
+    const std::int64_t position = static_cast<std::int64_t>(*column) - 1 + delta;
+    std::int64_t rows = position / width;
+    std::int64_t within = position % width;
+    if (within < 0) {
+        within += width;
+        --rows;
+    }
+    *row = static_cast<std::int32_t>(*row + rows);
+    *column = static_cast<std::int32_t>(within + 1);
+}
+
+void move_cursor_by(std::int32_t* column, std::int32_t* row, std::int32_t delta, std::int32_t width,
+                    std::int32_t bottom) {
+    advance_position(column, row, delta, width);
+    if (column == nullptr || row == nullptr) return;
+    if (*column == 1 && *row == bottom + 1) {
+        locate(bottom, width, kKeepVisibility);
+        console_print(kLineEnd.data(), static_cast<std::int32_t>(kLineEnd.size()), 0);
+    } else {
+        locate(*row, *column, kKeepVisibility);
+    }
+}
+
+}  // namespace rt
