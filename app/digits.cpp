@@ -14,9 +14,16 @@ std::int64_t digit_index;
 namespace {
 
 // A value is taken only when writing it back gives the very text typed: that
-// leaves the canonical decimal form alone.
+// leaves the canonical decimal form alone. A number's decimal form is never
+// empty, so an empty one means the text could not be made; it must not match
+// an empty typed text and turn a shortage into an answer.
 bool round_trip_differs(std::int64_t value, const rt::StringDescriptor& text) {
-    return rt::text_compare(rt::int64_to_text(value), rt::kDescriptorSize, &text, rt::kDescriptorSize) != 0;
+    rt::StringDescriptor* back = rt::int64_to_text(value);
+    if (rt::text_length(*back) == 0) {
+        rt::text_release(back);
+        return true;
+    }
+    return rt::text_compare(back, rt::kDescriptorSize, &text, rt::kDescriptorSize) != 0;
 }
 
 }  // namespace

@@ -153,6 +153,7 @@ constexpr InputCase kInputCase[] = {
     {"7 ", "10", true},
     {"7\t", "10", true},
     {"", "10", true},
+    {"", "2", true},
     {"7", "", true},
     {"7", "010", true},
     {"7", "2.0", true},
@@ -170,6 +171,54 @@ TEST_P(Validation, AcceptsOnlyCanonicalIntegersWithinTheLimits) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Validation, ::testing::ValuesIn(kInputCase));
+
+// Makes the allocation calls numbered `first` to `last` fail (1 is the next
+// one); the heap's own count numbers them.
+class FailingAllocations {
+  public:
+    FailingAllocations(unsigned long first, unsigned long last) : saved_(platform::heap_ops()) {
+        first_ = first;
+        last_ = last;
+        platform::heap_fail_nth(0);
+        platform::heap_ops().malloc = [](std::size_t size) {
+            return fails_now() ? nullptr : platform::system_heap_ops().malloc(size);
+        };
+        platform::heap_ops().realloc = [](void* block, std::size_t size) {
+            return fails_now() ? nullptr : platform::system_heap_ops().realloc(block, size);
+        };
+    }
+    ~FailingAllocations() { platform::heap_ops() = saved_; }
+    FailingAllocations(const FailingAllocations&) = delete;
+    FailingAllocations& operator=(const FailingAllocations&) = delete;
+
+  private:
+    static bool fails_now() {
+        const unsigned long call = platform::heap_calls_seen();
+        return call >= first_ && call <= last_;
+    }
+    platform::HeapOps saved_;
+    static inline unsigned long first_ = 0;
+    static inline unsigned long last_ = 0;
+};
+
+// Each text written back costs up to two allocations (the proposed capacity,
+// then the exact one): every run of failures among the first four calls, so
+// that one text can fail while the other is made.
+TEST_F(DigitsTest, AShortageNeverTurnsWrongInputIntoAnAnswer) {
+    for (const InputCase& c : kInputCase) {
+        if (!c.wrong) continue;
+        set_text(app::number_text, c.number);
+        set_text(app::base_text, c.base);
+        app::read_values();
+        for (unsigned long first = 1; first <= 4; ++first) {
+            for (unsigned long last = first; last <= 4; ++last) {
+                const FailingAllocations shortage(first, last);
+                EXPECT_TRUE(app::input_is_wrong()) << '"' << c.number << "\" in base \"" << c.base << "\", allocations "
+                                                   << first << " to " << last << " failing";
+            }
+        }
+    }
+}
 
 // Every canonical integer of 1 to 15 digits survives the round trip: the
 // boundaries of each length, and a seeded random sample of each length.
