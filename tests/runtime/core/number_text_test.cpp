@@ -2,14 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cfenv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/common/heap.h"
+#include "tests/runtime/core/rounding_cases.h"
 #include "tests/runtime/core/text_support.h"
 
 namespace {
@@ -62,6 +66,7 @@ constexpr ToDoubleCase kToDoubleCase[] = {
     {"&HG", 16},
     {"&hg", 16},
     {"&H", 0},
+    {"&H\x80", -176},  // bytes read as signed: 0x80 is -128, a digit of -176
     {"&X5", 0},
     {"&", 0},
     {"\t&H10", 0},
@@ -119,6 +124,46 @@ TEST_P(TextToDouble, ReadsThePrefixThatFitsAndConsumesTheText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, TextToDouble, ::testing::ValuesIn(kToDoubleCase));
+
+// Texts at a midpoint between two doubles and just beside one: a reading that
+// is not correctly rounded, for instance one that rounds first to a wider
+// significand and then to double, lands on the wrong neighbour. The table is
+// checked against the C library's own reading before it is trusted.
+class CorrectRounding : public NumberTextTest, public ::testing::WithParamInterface<rt_testing::RoundingCase> {};
+
+TEST_P(CorrectRounding, ReadsTheNearestDoubleAndBreaksTiesToEven) {
+    const rt_testing::RoundingCase c = GetParam();
+    const std::string terminated(c.text);
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(std::strtod(terminated.c_str(), nullptr)), c.bits) << "table: " << c.text;
+    if (c.trap && std::numeric_limits<long double>::digits == 64) {
+        const auto twice = static_cast<double>(std::strtold(terminated.c_str(), nullptr));
+        EXPECT_NE(std::bit_cast<std::uint64_t>(twice), c.bits) << "table: not a trap: " << c.text;
+    }
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(rt::text_to_double(temp_of(c.text))), c.bits) << c.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Midpoints, CorrectRounding, ::testing::ValuesIn(rt_testing::kRoundingCases));
+
+// Out of range, the value's order of magnitude decides between infinity and
+// zero; zeros ahead of the first significant digit do not count towards it.
+TEST_F(NumberTextTest, LeadingZerosDoNotTurnAnUnderflowIntoAnOverflow) {
+    const std::string zeros(400, '0');
+    const struct {
+        std::string text;
+        double expected;
+    } cases[] = {
+        {zeros + "1e-330", 0},
+        {zeros + "12e-330", 0},
+        {"-" + zeros + "1e-330", 0},
+        {"0." + std::string(700, '0') + "1e350", 0},
+        {zeros + "1e330", kInf},
+        {zeros + "1." + zeros + "1e330", kInf},
+        {"0." + std::string(20, '0') + "1e330", kInf},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rt::text_to_double(temp_of(c.text)), c.expected) << c.text;
+    }
+}
 
 TEST_F(NumberTextTest, TextToDoubleReadsNoFurtherThanTheLength) {
     EXPECT_EQ(rt::text_to_double(rt::text_view({"12345", 2})), 12);
@@ -289,6 +334,8 @@ constexpr RadixCase kRadixCase[] = {
     {"111111111111111111111111111111111", 2, -1},  // 33 ones
     {"2", 2, 2},                                   // digits are not checked
     {"-1", 16, -47},                               // '-' is 45, a digit of -3
+    {"\x80", 16, -176},                            // bytes are signed: 0x80 is -128
+    {"1\xFF", 2, -47},                             // 0xFF is -1, a digit of -49
     {"", 16, 0},
     {"123", 10, 0},
 };
