@@ -336,15 +336,21 @@ TEST_F(TextTest, AssignTakesOverAFlaggedTemporarysBuffer) {
     EXPECT_EQ(rt::pool_in_use_count(), in_use - 1);
 }
 
+// Equal lengths keep the buffer even where reserving would give a smaller one
+// (108 bytes for a 5-byte text).
 TEST_F(TextTest, AssignOfAnEqualLengthCopiesIntoTheBufferItHas) {
-    Variable variable("abcde");
-    const char* buffer = variable.text.data;
-    platform::heap_fail_nth(0);
-    rt::text_assign(&variable.text, -1, rt::text_view("vwxyz"), -1, false);
-    EXPECT_EQ(platform::heap_calls_seen(), 0u);
-    EXPECT_EQ(variable.text.data, buffer);
-    EXPECT_EQ(chars(&variable.text), "vwxyz");
-    EXPECT_EQ(variable.text.data[5], '\0');
+    Variable variables[] = {Variable("abcde"), Variable::with_capacity(108, "abcde")};
+    for (Variable& variable : variables) {
+        const char* buffer = variable.text.data;
+        const std::int32_t capacity = variable.text.capacity;
+        platform::heap_fail_nth(0);
+        rt::text_assign(&variable.text, -1, rt::text_view("vwxyz"), -1, false);
+        EXPECT_EQ(platform::heap_calls_seen(), 0u) << capacity;
+        EXPECT_EQ(variable.text.data, buffer);
+        EXPECT_EQ(variable.text.capacity, capacity);
+        EXPECT_EQ(chars(&variable.text), "vwxyz");
+        EXPECT_EQ(variable.text.data[5], '\0');
+    }
 }
 
 struct DescriptorCase {
@@ -410,6 +416,19 @@ TEST_F(TextTest, ASourceInsideTheTargetSurvivesItsReallocation) {
     Variable appended(start + "tail");
     rt::text_append(&appended.text, -1, rt::text_view_of(&appended.text), -1, false);
     EXPECT_EQ(chars(&appended.text), start + "tail" + start + "tail");
+}
+
+// Moving the source to the front has already overwritten the old text when
+// the smaller buffer cannot be had: the target is then left empty, as any
+// assignment in a shortage leaves it, never holding the shifted bytes.
+TEST_F(TextTest, ASourceInsideTheTargetLeavesItEmptyInAShortage) {
+    Variable shrunk(std::string(100, 'x') + "end");
+    platform::heap_fail_nth(1, true);
+    rt::text_assign(&shrunk.text, -1, rt::text_view({shrunk.text.data + 99, 4}), -1, false);
+    platform::heap_fail_nth(0);
+    EXPECT_EQ(shrunk.text.data, nullptr);
+    EXPECT_EQ(shrunk.text.length, 0u);
+    EXPECT_EQ(shrunk.text.capacity, 0);
 }
 
 // --- fixed buffers ----------------------------------------------------------
