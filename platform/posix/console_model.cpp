@@ -314,10 +314,14 @@ void ConsoleModel::resize(int cols, int rows) {
     cols = clamp_dimension(cols);
     rows = clamp_dimension(rows);
     if (cols == cols_ && rows == rows_) return;
+    // A terminal that loses rows below the cursor takes them from the top, as
+    // the terminal itself does: the line being written and the lines above it
+    // stay, and the program goes on printing where the user sees it.
+    const int dropped = std::max(0, cursor_.Y - (rows - 1));
     std::vector<ConsoleCell> next(static_cast<std::size_t>(cols) * rows);
-    for (int y = 0; y < std::min(rows, rows_); ++y) {
+    for (int y = 0; y < std::min(rows, rows_ - dropped); ++y) {
         for (int x = 0; x < std::min(cols, cols_); ++x)
-            next[static_cast<std::size_t>(y) * cols + x] = at(x, y);
+            next[static_cast<std::size_t>(y) * cols + x] = at(x, y + dropped);
     }
     SMALL_RECT w = window_;
     refit_axis(w.Left, w.Right, cols_, cols);
@@ -326,7 +330,7 @@ void ConsoleModel::resize(int cols, int rows) {
     cols_ = cols;
     rows_ = rows;
     window_ = w;
-    cursor_ = {to_short(std::min<int>(cursor_.X, cols - 1)), to_short(std::min<int>(cursor_.Y, rows - 1))};
+    cursor_ = {to_short(std::min<int>(cursor_.X, cols - 1)), to_short(cursor_.Y - dropped)};
     mark_everything();
 }
 

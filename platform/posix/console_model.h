@@ -122,7 +122,9 @@ class ConsoleModel {
     void write_text(std::span<const std::byte> bytes);
 
     // A new buffer size after the terminal changed size. The contents are kept
-    // from the top left, clipped or padded with blanks of attribute 7. Along
+    // from the top left, clipped or padded with blanks of attribute 7, except
+    // that rows are dropped from the top as far as needed to keep the cursor's
+    // row (and so the text just written) in the buffer. Along
     // each axis a window that showed the whole buffer shows the whole new one;
     // otherwise it keeps its size and place as far as the new buffer allows.
     // The cursor is clamped into the buffer.

@@ -396,7 +396,7 @@ TEST(ConsoleModel, ResizeKeepsTopLeftAndPadsWithDefaultBlanks) {
     ConsoleModel m(4, 3);
     letter_rows(m);
     m.set_attributes(0x1E);
-    m.set_cursor_position({3, 2});
+    m.set_cursor_position({3, 1});
     m.take_changes();
 
     m.resize(6, 2);
@@ -414,6 +414,20 @@ TEST(ConsoleModel, ResizeKeepsTopLeftAndPadsWithDefaultBlanks) {
 
     m.resize(6, 2);
     EXPECT_FALSE(m.take_changes().resized);
+}
+
+TEST(ConsoleModel, ResizeBelowTheCursorDropsRowsFromTheTop) {
+    ConsoleModel m(4, 3);
+    letter_rows(m);
+    m.set_cursor_position({3, 2});
+    m.resize(3, 2);
+    EXPECT_EQ(row_text(m, 0), "bbb");
+    EXPECT_EQ(row_text(m, 1), "ccc");
+    EXPECT_EQ(m.cursor().X, 2);
+    EXPECT_EQ(m.cursor().Y, 1);
+    m.resize(3, 1);
+    EXPECT_EQ(row_text(m, 0), "ccc");
+    EXPECT_EQ(m.cursor().Y, 0);
 }
 
 TEST(ConsoleModel, ResizeClampsAPartialWindow) {
