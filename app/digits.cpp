@@ -50,12 +50,27 @@ void divide_into_digits() {
     DigitTable[static_cast<std::size_t>(digit_index)] = number % base;
 }
 
-void print_digits(PrintOperation print) {
-    for (; digit_index >= 0; --digit_index) {
+bool print_digits(PrintOperation print) {
+    // Every digit's text is made before anything is printed: a text that
+    // cannot be made (no memory) would leave a bare "d" in the answer.
+    std::array<rt::StringDescriptor*, kDigitSlots> texts{};
+    const auto count = static_cast<std::size_t>(digit_index + 1);
+    bool made = true;
+    for (std::size_t i = 0; i < count; ++i) {
+        texts[i] = rt::int64_to_text(DigitTable[count - 1 - i]);
+        made = made && rt::text_length(*texts[i]) != 0;
+    }
+    digit_index = -1;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!made) {
+            rt::text_release(texts[i]);
+            continue;
+        }
         print(rt::text_view("d"), 0);
-        print(rt::int64_to_text(DigitTable[static_cast<std::size_t>(digit_index)]), 0);
+        print(texts[i], 0);
         print(rt::text_view(" "), 0);
     }
+    return made;
 }
 
 }  // namespace app

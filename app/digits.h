@@ -40,7 +40,8 @@ bool input_is_wrong();
 // significant digit. Only for input that input_is_wrong accepted.
 void divide_into_digits();
 // Prints each digit from digit_index down to 0 as "d", its decimal value and a
-// blank, all with print flags 0.
-void print_digits(PrintOperation print);
+// blank, all with print flags 0. False, with nothing printed, when the digits'
+// texts could not all be made (a memory shortage).
+bool print_digits(PrintOperation print);
 
 }  // namespace app

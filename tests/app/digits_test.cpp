@@ -266,4 +266,31 @@ TEST_F(DigitsTest, ShortagesMakeTheInputWrong) {
     EXPECT_FALSE(app::input_is_wrong());
 }
 
+// A digit text that cannot be made leaves nothing printed, not a bare "d":
+// every allocation of the printing failing from the first, then from each
+// later one.
+TEST_F(DigitsTest, AShortageWhilePrintingPrintsNoDigitAtAll) {
+    for (unsigned long first = 1;; ++first) {
+        set_text(app::number_text, "999999999999999");
+        set_text(app::base_text, "2");
+        app::read_values();
+        ASSERT_FALSE(app::input_is_wrong());
+        app::divide_into_digits();
+        g_printed.clear();
+        platform::heap_fail_nth(first, true);
+        const bool printed = app::print_digits(record_print);
+        const unsigned long calls = platform::heap_calls_seen();
+        platform::heap_fail_nth(0);
+        EXPECT_EQ(app::digit_index, -1);
+        if (calls < first) {
+            // No allocation failed: all 50 digits.
+            EXPECT_TRUE(printed);
+            EXPECT_EQ(printed_digits().size(), 50u);
+            break;
+        }
+        EXPECT_FALSE(printed) << "allocations from " << first << " failing";
+        EXPECT_TRUE(g_printed.empty()) << "allocations from " << first << " failing";
+    }
+}
+
 }  // namespace
