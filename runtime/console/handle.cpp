@@ -225,7 +225,9 @@ void ensure_console_handle() {
     std::int32_t width = 0;
     console_size(&width, nullptr);
     console.width = static_cast<std::uint32_t>(std::max(width, 0));
-    console.line_length = cursor_column() - 1;
+    // Without a console window the column is not converted and can be 0;
+    // the print column is never left of the first.
+    console.line_length = std::max(cursor_column() - 1, 0);
     console.ops = &g_console_ops;
 }
 

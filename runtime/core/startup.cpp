@@ -23,10 +23,9 @@ HANDLE g_output = nullptr;
 
 }  // namespace
 
-void runtime_init(int argc, char** argv) {
+void record_command_line(int argc, char** argv) {
     g_argc = argc;
     g_argv = argv;
-    platform_init();
 }
 
 void platform_init() {

@@ -8,9 +8,13 @@
 
 namespace rt {
 
-// Records the command line, then platform_init. The program entry calls it
-// first, then run_module_constructors.
+// Records the command line, zeroes the handle table, then platform_init. The
+// program entry calls it first, then run_module_constructors. It is built into
+// bc_startup, above the console layer whose handle table it zeroes; the rest
+// of this header is bc_core's.
 void runtime_init(int argc, char** argv);
+
+void record_command_line(int argc, char** argv);
 
 // Round-to-nearest with extended precision where the processor has it; the
 // standard handles; processed input added to the console input mode when
