@@ -1,0 +1,286 @@
+#include "runtime/input/line_editor.h"
+
+#include <array>
+#include <cstdint>
+
+#include "runtime/console/console_print.h"
+#include "runtime/console/geometry.h"
+#include "runtime/input/keyboard.h"
+
+namespace rt {
+namespace {
+
+constexpr std::int32_t kKeyPollMs = 25;
+constexpr std::int32_t kTabStop = 8;
+
+enum class EditKey { ignored, backspace, tab, line_end, escape, home, end, left, right, up, down, del, character };
+
+struct EditorKey {
+    KeyCode code;
+    EditKey action;
+};
+
+// The keys with a meaning of their own; every other code from the blank up is
+// a character to insert, and everything else is ignored.
+constexpr std::array kEditorKeys{
+    EditorKey{8, EditKey::backspace},
+    EditorKey{9, EditKey::tab},
+    EditorKey{10, EditKey::line_end},
+    EditorKey{13, EditKey::line_end},
+    EditorKey{27, EditKey::escape},
+    EditorKey{extended_key(0x47), EditKey::home},
+    EditorKey{extended_key(0x4F), EditKey::end},
+    EditorKey{extended_key(0x4B), EditKey::left},
+    EditorKey{extended_key(0x4D), EditKey::right},
+    EditorKey{extended_key(0x48), EditKey::up},
+    EditorKey{extended_key(0x50), EditKey::down},
+    EditorKey{extended_key(0x53), EditKey::del},
+};
+
+constexpr EditKey editor_action(KeyCode code) {
+    for (const EditorKey& key : kEditorKeys) {
+        if (key.code == code) return key.action;
+    }
+    return code >= ' ' && code <= 0xFF ? EditKey::character : EditKey::ignored;
+}
+
+// The key code a key text stands for: one character, or 255 and an extended code.
+KeyCode key_code_of(const StringDescriptor& key) {
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(key.data[i]); };
+    return text_length(key) == 2 ? extended_key(byte(1)) : byte(0);
+}
+
+// Blanks printed over the cells a deletion frees, from a constant run so that
+// blanking needs no temporary and cannot fail.
+constexpr auto kBlanks = [] {
+    std::array<char, 32> blanks{};
+    blanks.fill(' ');
+    return blanks;
+}();
+
+void print_blanks(std::int32_t count) {
+    constexpr auto run = static_cast<std::int32_t>(kBlanks.size());
+    for (; count > 0; count -= run)
+        console_print(kBlanks.data(), count < run ? count : run, 0);
+}
+
+class LineEditor {
+  public:
+    explicit LineEditor(StringDescriptor* text) : text_(text) {}
+
+    void run() {
+        start();
+        KeyCode code = 0;
+        do {
+            code = next_key();
+        } while (code != '\r' && code != '\n');
+        finish();
+    }
+
+  private:
+    void start() {
+        console_size(&width_, &height_);
+        saved_visibility_ = (locate(0, 0, kKeepVisibility) & kLocateWasVisible) != 0 ? 1 : 0;
+        locate(0, 0, 0);
+        length_ = static_cast<std::int32_t>(text_length(*text_));
+        point_ = length_;
+        if (length_ > 0) console_print(text_->data, length_, 0);
+        locate(0, 0, 1);
+    }
+
+    // One key: waited for, acted on, redrawn. 0 when the key text could not
+    // be had.
+    KeyCode next_key() {
+        delete_count_ = 0;
+        insert_count_ = 0;
+        while (key_available() == 0)
+            sleep_ms(kKeyPollMs);
+        StringDescriptor* key = read_key_text();
+        if (key->data == nullptr || text_length(*key) == 0) {
+            text_release(key);
+            return 0;
+        }
+        const KeyCode code = key_code_of(*key);
+        text_release(key);
+        get_cursor_position(&column_, &row_);
+        act(code);
+        if (delete_count_ != 0 || insert_count_ != 0) locate(0, 0, 0);
+        if (delete_count_ != 0) delete_at_point();
+        if (insert_count_ != 0) insert_at_point();
+        locate(0, 0, 1);
+        return code;
+    }
+
+    void act(KeyCode code) {
+        switch (editor_action(code)) {
+            case EditKey::backspace:
+                if (point_ > 0) {
+                    move_point(-1);
+                    delete_count_ = 1;
+                }
+                break;
+            case EditKey::tab:
+                // Tab stops count characters of the line, not screen columns.
+                insert_count_ = ((point_ + kTabStop) & ~(kTabStop - 1)) - point_;
+                insert_.fill(' ');
+                break;
+            case EditKey::escape:
+                move_point(-point_);
+                delete_count_ = length_;
+                break;
+            case EditKey::home:
+                move_point(-point_);
+                break;
+            case EditKey::end:
+                move_point(length_ - point_);
+                break;
+            case EditKey::left:
+                if (point_ > 0) move_point(-1);
+                break;
+            case EditKey::right:
+                if (point_ < length_) move_point(1);
+                break;
+            case EditKey::up:
+                if (point_ >= width_) move_point(-width_);
+                break;
+            case EditKey::down:
+                if (point_ + width_ <= length_) move_point(width_);
+                break;
+            case EditKey::del:
+                if (point_ < length_) {
+                    delete_count_ = 1;
+                } else {
+                    beep();
+                }
+                break;
+            case EditKey::character:
+                insert_[0] = static_cast<char>(code);
+                insert_count_ = 1;
+                break;
+            case EditKey::line_end:
+            case EditKey::ignored:
+                break;
+        }
+    }
+
+    void move_cursor(std::int32_t delta) { move_cursor_by(&column_, &row_, delta, width_, height_); }
+
+    void move_point(std::int32_t delta) {
+        move_cursor(delta);
+        point_ += delta;
+    }
+
+    // Replaces the `cut` characters at the insertion point with the first
+    // `inserted` characters of the insert buffer. Both pieces of the old text
+    // are cut, and the new line put together apart from it, before the text is
+    // replaced; when any step falls short (no temporary, no memory) the text
+    // stays as it was, the bell sounds and false is returned.
+    bool rebuild(std::int32_t cut, std::int32_t inserted) {
+        const std::int32_t tail_length = length_ - point_ - cut;
+        StringDescriptor* head = text_mid(text_view_of(text_), 1, point_);
+        StringDescriptor* tail = text_mid(text_view_of(text_), point_ + cut + 1, tail_length);
+        StringDescriptor* middle = inserted > 0 ? text_view_sized(insert_.data(), inserted + 1) : shared_empty_text();
+        StringDescriptor* line = pool_take();
+        const auto holds = [](const StringDescriptor* piece, std::int32_t count) {
+            return static_cast<std::int32_t>(text_length(*piece)) == count;
+        };
+        if (line == nullptr || !holds(head, point_) || !holds(middle, inserted) || !holds(tail, tail_length)) {
+            text_release(head);
+            text_release(middle);
+            text_release(tail);
+            pool_give_back(line);
+            beep();
+            return false;
+        }
+        const std::int32_t new_length = point_ + inserted + tail_length;
+        text_assign(line, kDescriptorSize, head, kDescriptorSize, false);
+        text_append(line, kDescriptorSize, middle, kDescriptorSize, false);
+        text_append(line, kDescriptorSize, tail, kDescriptorSize, false);
+        if (!holds(line, new_length)) {
+            text_free(line);
+            pool_give_back(line);
+            beep();
+            return false;
+        }
+        // Flagged as a temporary, the new line hands its buffer to the text.
+        line->length |= kTempFlag;
+        text_assign(text_, kDescriptorSize, line, kDescriptorSize, false);
+        length_ = new_length;
+        return true;
+    }
+
+    // The cursor already stands where the deleted characters began.
+    void delete_at_point() {
+        if (!rebuild(delete_count_, 0)) return;
+        console_print(text_->data + point_, length_ - point_, 0);
+        print_blanks(delete_count_);
+        locate(row_, column_, kKeepVisibility);
+    }
+
+    void insert_at_point() {
+        const std::int32_t column0 = column_;
+        const std::int32_t row0 = row_;
+        if (!rebuild(0, insert_count_)) return;
+        const std::int32_t shown = length_ - point_;
+        console_print(text_->data + point_, shown, 0);
+        get_cursor_position(&column_, &row_);
+        if (point_ + insert_count_ == length_) {
+            // When the echo has scrolled, the target lies below the view and
+            // locate leaves the cursor where the echo put it, the same cell.
+            from(column0, row0, insert_count_);
+        } else {
+            std::int32_t column1 = column0;
+            std::int32_t row1 = row0;
+            advance_position(&column1, &row1, shown, width_);
+            const bool scrolled = row1 > height_ + 1 || (row1 == height_ + 1 && column1 > 1);
+            if (scrolled) {
+                // The start position has moved up with the screen: step back
+                // over the tail from where the echo ended instead.
+                move_cursor(-(shown - insert_count_));
+            } else {
+                from(column0, row0, insert_count_);
+            }
+        }
+        point_ += insert_count_;
+    }
+
+    void from(std::int32_t column, std::int32_t row, std::int32_t delta) {
+        column_ = column;
+        row_ = row;
+        move_cursor(delta);
+    }
+
+    void finish() {
+        get_cursor_position(&column_, &row_);
+        move_cursor(length_ - point_);
+        locate(0, 0, saved_visibility_);
+    }
+
+    StringDescriptor* text_;
+    std::int32_t length_ = 0;
+    std::int32_t point_ = 0;  // characters of the text before the cursor
+    std::int32_t width_ = 0;
+    std::int32_t height_ = 0;
+    std::int32_t column_ = 0;
+    std::int32_t row_ = 0;
+    std::int32_t saved_visibility_ = 0;
+    // What the current key inserts: one character, or up to 8 blanks for Tab.
+    std::array<char, kTabStop + 1> insert_{};
+    std::int32_t insert_count_ = 0;
+    std::int32_t delete_count_ = 0;
+};
+
+}  // namespace
+
+void edit_line(StringDescriptor* text) {
+    if (text == nullptr) return;
+    LineEditor(text).run();
+}
+
+StringDescriptor* edit_new_line() {
+    StringDescriptor* line = pool_take();
+    if (line != nullptr) edit_line(line);
+    return line;
+}
+
+}  // namespace rt

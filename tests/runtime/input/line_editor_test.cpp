@@ -1,0 +1,449 @@
+// The line editor on a test console: what each editing key does to the line,
+// the echo and the cursor, the rows it wraps over and scrolls, the cursor's
+// visibility, and what happens when the line cannot be rebuilt.
+#include "runtime/input/line_editor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/common/heap.h"
+#include "tests/runtime/input/line_input_fixture.h"
+
+namespace {
+
+using namespace rt_testing;
+
+class LineEditor : public LineInputTest {
+  protected:
+    LineEditor() : LineInputTest(20, 5) {}
+    explicit LineEditor(int cols, int rows) : LineInputTest(cols, rows) {}
+
+    // Edits a new line from the keys posted so far.
+    static std::string edit() { return take_line(rt::edit_new_line()); }
+};
+
+TEST_F(LineEditor, TypedCharactersAreKeptAndEchoedWithoutALineEnd) {
+    post_text("123");
+    post({kEnter});
+    EXPECT_EQ(edit(), "123");
+    EXPECT_EQ(row(0), "123                 ");
+    EXPECT_EQ(cursor_x(), 3);
+    EXPECT_EQ(cursor_y(), 0);
+    EXPECT_TRUE(console_.beeps().empty());
+}
+
+TEST_F(LineEditor, TypedOnTheConsoleKeyboard) {
+    console_.type("a1 Z\r");
+    EXPECT_EQ(edit(), "a1 Z");
+    EXPECT_EQ(row(0).substr(0, 5), "a1 Z ");
+}
+
+TEST_F(LineEditor, EnterOrLineFeedEndTheLineWhereverTheCursorIs) {
+    const struct {
+        rt::KeyCode end;
+        int lefts;
+    } kCases[] = {{kEnter, 0}, {kEnter, 2}, {'\n', 0}, {'\n', 4}};
+    for (const auto& c : kCases) {
+        clear_screen(1, 0);
+        post_text("abcd");
+        for (int i = 0; i < c.lefts; ++i)
+            post({kLeft});
+        post({c.end});
+        EXPECT_EQ(edit(), "abcd") << c.end << ' ' << c.lefts;
+        EXPECT_EQ(cursor_x(), 4);
+        EXPECT_EQ(cursor_y(), 1);
+    }
+}
+
+TEST_F(LineEditor, EnterAloneGivesTheEmptyText) {
+    post({kEnter});
+    EXPECT_EQ(edit(), "");
+    EXPECT_EQ(cursor_x(), 0);
+    EXPECT_EQ(row(0), std::string(20, ' '));
+}
+
+TEST_F(LineEditor, KeysAfterTheEnterStayQueued) {
+    post_text("1\r2\r");
+    EXPECT_EQ(edit(), "1");
+    EXPECT_EQ(edit(), "2");
+}
+
+TEST_F(LineEditor, BackspaceAndDeleteAtTheLimitsChangeNothing) {
+    post({kBackspace});
+    post_text("ab");
+    post({kDelete, kEnter});
+    EXPECT_EQ(edit(), "ab");
+    EXPECT_EQ(row(0).substr(0, 3), "ab ");
+    EXPECT_EQ(cursor_x(), 2);
+    // Only the Delete at the end beeps.
+    ASSERT_EQ(console_.beeps().size(), 1u);
+    EXPECT_EQ(console_.beeps()[0], (platform::TestConsole::BeepCall{1000, 250}));
+}
+
+TEST_F(LineEditor, BackspaceAndDeleteInTheMiddleMoveTheTailLeft) {
+    const struct {
+        rt::KeyCode key;
+        const char* line;
+        int cursor;
+    } kCases[] = {{kBackspace, "acd", 1}, {kDelete, "abd", 2}};
+    for (const auto& c : kCases) {
+        clear_screen();
+        post_text("abcd");
+        post({kLeft, kLeft, c.key});
+        // Where the cursor stands after the key, seen from the next key: an
+        // x inserted there.
+        post_text("x");
+        post({kLeft, kEnter});
+        std::string expected = c.line;
+        expected.insert(static_cast<std::size_t>(c.cursor), "x");
+        EXPECT_EQ(edit(), expected) << c.line;
+        EXPECT_EQ(row(0).substr(0, 5), expected + " ");
+        EXPECT_TRUE(console_.beeps().empty());
+    }
+}
+
+TEST_F(LineEditor, DeletionBlanksTheFreedCell) {
+    post_text("abcd");
+    post({kHome, kDelete});
+    at_waits({[this] {
+        // Checked while the editor waits for the next key after the Delete.
+        EXPECT_EQ(row(0).substr(0, 5), "bcd  ");
+        EXPECT_EQ(cursor_x(), 0);
+        post({kEnter});
+    }});
+    EXPECT_EQ(edit(), "bcd");
+}
+
+TEST_F(LineEditor, TabFillsToTheNextMultipleOfEightCharactersOfTheLine) {
+    const struct {
+        int before;  // characters typed before the Tab
+        int blanks;
+    } kCases[] = {{0, 8}, {5, 3}, {8, 8}, {13, 3}, {7, 1}};
+    for (const auto& c : kCases) {
+        // A prompt of three columns does not move the stops.
+        clear_screen(0, 3);
+        const std::string typed(static_cast<std::size_t>(c.before), 'x');
+        post_text(typed);
+        post({kTab});
+        post_text("|");
+        post({kEnter});
+        const std::string expected = typed + std::string(static_cast<std::size_t>(c.blanks), ' ') + "|";
+        EXPECT_EQ(edit(), expected) << c.before;
+    }
+}
+
+TEST_F(LineEditor, TabInTheMiddlePushesTheTailRight) {
+    post_text("abc");
+    post({kLeft, kLeft, kTab, kEnter});
+    EXPECT_EQ(edit(), "a       bc");
+    EXPECT_EQ(row(0).substr(0, 11), "a       bc ");
+    EXPECT_EQ(cursor_x(), 10);
+}
+
+TEST_F(LineEditor, EscapeEmptiesTheLineAndEditingGoesOn) {
+    post_text("abc");
+    post({kLeft, kEscape});
+    at_waits({[this] {
+        EXPECT_EQ(row(0).substr(0, 4), "    ");
+        EXPECT_EQ(cursor_x(), 0);
+        post_text("x");
+        post({kEnter});
+    }});
+    EXPECT_EQ(edit(), "x");
+    EXPECT_EQ(row(0).substr(0, 4), "x   ");
+    EXPECT_EQ(cursor_x(), 1);
+}
+
+TEST_F(LineEditor, HomeAndEndMoveToTheLimits) {
+    post_text("abc");
+    post({kHome});
+    post_text("<");
+    post({kEnd, kEnd});
+    post_text(">");
+    post({kHome, kEnd, kEnter});
+    EXPECT_EQ(edit(), "<abc>");
+    EXPECT_EQ(cursor_x(), 5);
+}
+
+TEST_F(LineEditor, LeftAndRightStopAtTheLimitsWithoutABeep) {
+    post_text("ab");
+    post({kRight, kLeft, kLeft, kLeft});
+    post_text("<");
+    post({kRight, kRight, kRight, kRight});
+    post_text(">");
+    post({kEnter});
+    EXPECT_EQ(edit(), "<ab>");
+    EXPECT_TRUE(console_.beeps().empty());
+}
+
+class LineEditorNarrow : public LineEditor {
+  protected:
+    LineEditorNarrow() : LineEditor(10, 6) {}
+};
+
+TEST_F(LineEditorNarrow, UpAndDownMoveByTheWidthAcrossWrappedRows) {
+    // 25 characters over three rows of 10.
+    post_text("abcdefghijklmnopqrstuvwxy");
+    post({kUp});
+    at_waits({[this] {
+        EXPECT_EQ(cursor_x(), 5);
+        EXPECT_EQ(cursor_y(), 1);
+        post({kUp, kUp});  // the second one has fewer than 10 characters before it
+        post_text("1");
+        post({kDown, kDown, kDown});  // the third one has fewer than 10 after it
+        post_text("2");
+        post({kEnter});
+    }});
+    EXPECT_EQ(edit(), "abcde1fghijklmnopqrstuvwxy2");
+    EXPECT_EQ(row(0), "abcde1fghi");
+    EXPECT_EQ(row(1), "jklmnopqrs");
+    EXPECT_EQ(row(2), "tuvwxy2   ");
+    EXPECT_EQ(cursor_x(), 7);
+    EXPECT_EQ(cursor_y(), 2);
+}
+
+TEST_F(LineEditor, KeysWithoutAMeaningAreIgnored) {
+    std::vector<rt::KeyCode> ignored = {rt::extended_key(0x52), rt::extended_key(0x49), rt::extended_key(0x51),
+                                        rt::extended_key(0x85), rt::extended_key(0x86), rt::kCloseKey};
+    for (std::uint8_t f = 0x3B; f <= 0x44; ++f)
+        ignored.push_back(rt::extended_key(f));  // F1..F10
+    for (rt::KeyCode c = 0; c < 32; ++c) {
+        if (c != kBackspace && c != kTab && c != '\n' && c != kEnter && c != kEscape) ignored.push_back(c);
+    }
+    post_text("a");
+    for (const rt::KeyCode code : ignored)
+        rt::post_key(code);
+    post_text("b");
+    post({kEnter});
+    EXPECT_EQ(edit(), "ab");
+    EXPECT_EQ(row(0).substr(0, 3), "ab ");
+    EXPECT_EQ(cursor_x(), 2);
+    EXPECT_TRUE(console_.beeps().empty());
+}
+
+TEST_F(LineEditor, CharactersFrom127UpAreInsertedAndEchoed) {
+    const std::string high = "\x7F\x80\xC8\xFE\xFF";
+    post_text(high);
+    post({kEnter});
+    EXPECT_EQ(edit(), high);
+    EXPECT_EQ(row(0).substr(0, 5), high);
+}
+
+TEST_F(LineEditor, AGivenTextIsShownAndEditedFurther) {
+    rt::StringDescriptor text{};
+    rt::text_assign(&text, rt::kDescriptorSize, "abc", rt::kZeroTerminatedSize, false);
+    post({kLeft});
+    post_text("x");
+    post({kEnter});
+    rt::edit_line(&text);
+    EXPECT_EQ(rt::text_chars(text), "abxc");
+    EXPECT_EQ(row(0).substr(0, 5), "abxc ");
+    EXPECT_EQ(cursor_x(), 4);
+    rt::text_free(&text);
+}
+
+class LineEditorShort : public LineEditor {
+  protected:
+    LineEditorShort() : LineEditor(10, 3) {}
+    void start_on_bottom_row() { clear_screen(2, 0); }
+};
+
+TEST_F(LineEditorShort, TypingPastTheLastCellScrollsOneRow) {
+    start_on_bottom_row();
+    post_text("0123456789");
+    at_waits({[this] {
+        // The tenth character filled the last cell: the screen has scrolled
+        // and the cursor waits at the start of the new bottom row.
+        EXPECT_EQ(row(1), "0123456789");
+        EXPECT_EQ(row(2), std::string(10, ' '));
+        EXPECT_EQ(cursor_x(), 0);
+        EXPECT_EQ(cursor_y(), 2);
+        post_text("a");
+        post({kEnter});
+    }});
+    EXPECT_EQ(edit(), "0123456789a");
+    EXPECT_EQ(row(2), "a         ");
+    EXPECT_EQ(cursor_x(), 1);
+    EXPECT_EQ(cursor_y(), 2);
+}
+
+TEST_F(LineEditorShort, InsertingInAFullLastRowScrollsAndFollowsTheCharacter) {
+    start_on_bottom_row();
+    post_text("123456789");
+    post({kHome});
+    post_text("x");  // the line now ends exactly in the last cell: no scroll yet
+    at_waits({[this] {
+                  EXPECT_EQ(row(1), std::string(10, ' '));
+                  EXPECT_EQ(row(2), "x123456789");
+                  EXPECT_EQ(cursor_x(), 1);
+                  EXPECT_EQ(cursor_y(), 2);
+                  post_text("y");  // its last character moves onto a new row
+              },
+              [this] {
+                  EXPECT_EQ(row(1), "xy12345678");
+                  EXPECT_EQ(row(2), "9         ");
+                  EXPECT_EQ(cursor_x(), 2);
+                  EXPECT_EQ(cursor_y(), 1);
+                  post({kEnter});
+              }});
+    EXPECT_EQ(edit(), "xy123456789");
+    // Enter moved the cursor to the end of the line.
+    EXPECT_EQ(cursor_x(), 1);
+    EXPECT_EQ(cursor_y(), 2);
+}
+
+TEST_F(LineEditorShort, InsertingJustBeforeTheEndInAFullLastRow) {
+    start_on_bottom_row();
+    post_text("012345678");
+    post({kLeft});
+    post_text("x");  // 01234567x8: fills the row, no scroll
+    post_text("y");  // 01234567xy8: the 8 moves onto a new row
+    at_waits({[this] {
+        EXPECT_EQ(row(1), "01234567xy");
+        EXPECT_EQ(row(2), "8         ");
+        EXPECT_EQ(cursor_x(), 0);
+        EXPECT_EQ(cursor_y(), 2);
+        post({kEnter});
+    }});
+    EXPECT_EQ(edit(), "01234567xy8");
+}
+
+TEST_F(LineEditor, CursorHiddenForEveryRedrawShownBetweenKeysRestoredAtTheEnd) {
+    for (const bool visible_before : {true, false}) {
+        clear_screen();
+        rt::set_cursor(GetStdHandle(STD_OUTPUT_HANDLE), 0, 0, visible_before ? 1 : 0);
+        // Every echo, of the editor and of the console's own scrolling, is
+        // seen with the cursor's visibility at that moment.
+        static std::vector<bool>* visibility_at_print = nullptr;
+        std::vector<bool> seen;
+        visibility_at_print = &seen;
+        rt::console_hooks.print = [](const char* bytes, std::int32_t count, std::int32_t flags) {
+            CONSOLE_CURSOR_INFO info{};
+            GetConsoleCursorInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info);
+            visibility_at_print->push_back(info.bVisible != FALSE);
+            rt::console_print_default(bytes, count, flags);
+        };
+        // Keys arrive one at a time, as typed.
+        const std::vector<rt::KeyCode> keys = {'a', 'b', kLeft, kBackspace, kTab, kEnter};
+        std::vector<bool> visible_while_waiting;
+        std::size_t next = 0;
+        console_.on_wait([&](DWORD) {
+            visible_while_waiting.push_back(console_.cursor_visible());
+            if (next < keys.size()) rt::post_key(keys[next++]);
+        });
+        EXPECT_EQ(edit(), "        b");
+        console_.on_wait(nullptr);
+        rt::console_hooks = rt::ConsoleHooks{};
+        visibility_at_print = nullptr;
+
+        EXPECT_FALSE(seen.empty());
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), true), 0) << visible_before;
+        ASSERT_EQ(visible_while_waiting.size(), keys.size());
+        // Before the first key the editor has shown the cursor whatever it was.
+        EXPECT_EQ(std::count(visible_while_waiting.begin(), visible_while_waiting.end(), false), 0);
+        EXPECT_EQ(console_.cursor_visible(), visible_before);
+    }
+}
+
+TEST_F(LineEditor, NoLineWithoutAFreeDescriptorAndNoKeyTaken) {
+    std::vector<rt::StringDescriptor*> taken;
+    for (rt::StringDescriptor* d = rt::pool_take(); d != nullptr; d = rt::pool_take())
+        taken.push_back(d);
+    post_text("a");
+    EXPECT_EQ(rt::edit_new_line(), nullptr);
+    for (rt::StringDescriptor* d : taken)
+        rt::pool_give_back(d);
+    EXPECT_EQ(read_key_bytes(), "a");
+}
+
+// A change that cannot be made for want of descriptors or memory leaves the
+// line as it was, with the bell; whatever happens, the screen shows the line.
+class LineEditorShortage : public LineEditor {
+  protected:
+    // Types "abcd", moves left twice, then gives one `key` while `shortage`
+    // is in force, then Enter. Returns the line.
+    std::string edit_with_shortage(rt::KeyCode key, const std::function<void()>& shortage,
+                                   const std::function<void()>& end_shortage) {
+        clear_screen();
+        post_text("abcd");
+        post({kLeft, kLeft});
+        at_waits({[&] {
+                      shortage();
+                      rt::post_key(key);
+                  },
+                  [&] {
+                      end_shortage();
+                      post({kEnter});
+                  }});
+        return edit();
+    }
+
+    void expect_screen_shows(const std::string& line) {
+        EXPECT_EQ(row(0), line + std::string(20 - line.size(), ' '));
+        EXPECT_EQ(cursor_x(), static_cast<int>(line.size()));
+    }
+};
+
+// From the nth allocation on every one fails: a single failure would be
+// absorbed by the text layer's second, smaller attempt.
+TEST_F(LineEditorShortage, AllocationsFailingFromEachPointOn) {
+    const struct {
+        rt::KeyCode key;
+        const char* done;
+    } kKeys[] = {{'x', "abxcd"}, {kTab, "ab      cd"}, {kBackspace, "acd"}, {kDelete, "abd"}, {kEscape, ""}};
+    for (const auto& k : kKeys) {
+        bool dropped_with_bell = false;
+        for (unsigned long n = 1; n <= 12; ++n) {
+            const std::size_t beeps_before = console_.beeps().size();
+            const std::string line = edit_with_shortage(
+                k.key, [n] { platform::heap_fail_nth(n, true); }, [] { platform::heap_fail_nth(0); });
+            SCOPED_TRACE(testing::Message() << "key " << k.key << " allocation " << n);
+            EXPECT_TRUE(line == "abcd" || line == k.done) << line;
+            expect_screen_shows(line);
+            if (line == "abcd" && console_.beeps().size() > beeps_before) dropped_with_bell = true;
+        }
+        // Some failure hit the rebuild itself, not only the key's text.
+        EXPECT_TRUE(dropped_with_bell || k.key == kEscape) << k.key;
+    }
+}
+
+TEST_F(LineEditorShortage, FewFreeDescriptors) {
+    const struct {
+        rt::KeyCode key;
+        const char* done;
+    } kKeys[] = {{'x', "abxcd"}, {kBackspace, "acd"}, {kDelete, "abd"}};
+    for (const auto& k : kKeys) {
+        std::vector<std::string> lines;
+        for (int spare = 0; spare <= 6; ++spare) {
+            std::vector<rt::StringDescriptor*> taken;
+            const std::string line = edit_with_shortage(
+                k.key,
+                [&] {
+                    for (rt::StringDescriptor* d = rt::pool_take(); d != nullptr; d = rt::pool_take())
+                        taken.push_back(d);
+                    for (int i = 0; i < spare && !taken.empty(); ++i) {
+                        rt::pool_give_back(taken.back());
+                        taken.pop_back();
+                    }
+                },
+                [&] {
+                    for (rt::StringDescriptor* d : taken)
+                        rt::pool_give_back(d);
+                    taken.clear();
+                });
+            SCOPED_TRACE(testing::Message() << "key " << k.key << " spare " << spare);
+            EXPECT_TRUE(line == "abcd" || line == k.done) << line;
+            expect_screen_shows(line);
+            lines.push_back(line);
+        }
+        // Too few descriptors keep the old line; enough make the change.
+        EXPECT_EQ(lines.front(), "abcd");
+        EXPECT_EQ(lines.back(), k.done);
+    }
+}
+
+}  // namespace
