@@ -1,6 +1,7 @@
 #include "runtime/console/geometry.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "runtime/console/console_hooks.h"
 #include "runtime/console/console_print.h"
@@ -36,6 +37,20 @@ COORD buffer_cursor() {
     CONSOLE_SCREEN_BUFFER_INFO buffer{};
     if (!GetConsoleScreenBufferInfo(std_output_handle(), &buffer)) return COORD{0, 0};
     return buffer.dwCursorPosition;
+}
+
+// Window to buffer coordinates (direction 1) or back (-1); unchanged without
+// a console window.
+void shift_by_window(std::int32_t direction, std::initializer_list<std::int32_t*> xs,
+                     std::initializer_list<std::int32_t*> ys) {
+    if (!has_console_window()) return;
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    window_rect(&left, &top, nullptr, nullptr);
+    for (std::int32_t* x : xs)
+        if (x != nullptr) *x += direction * (left - 1);
+    for (std::int32_t* y : ys)
+        if (y != nullptr) *y += direction * (top - 1);
 }
 
 void fix_view_rows() {
@@ -118,25 +133,11 @@ void view_rows_for(std::int32_t height, std::int32_t* top, std::int32_t* bottom)
 }
 
 void window_to_buffer(std::int32_t* x1, std::int32_t* y1, std::int32_t* x2, std::int32_t* y2) {
-    if (!has_console_window()) return;
-    std::int32_t left = 0;
-    std::int32_t top = 0;
-    window_rect(&left, &top, nullptr, nullptr);
-    for (std::int32_t* x : {x1, x2})
-        if (x != nullptr) *x += left - 1;
-    for (std::int32_t* y : {y1, y2})
-        if (y != nullptr) *y += top - 1;
+    shift_by_window(1, {x1, x2}, {y1, y2});
 }
 
 void buffer_to_window(std::int32_t* x1, std::int32_t* y1, std::int32_t* x2, std::int32_t* y2) {
-    if (!has_console_window()) return;
-    std::int32_t left = 0;
-    std::int32_t top = 0;
-    window_rect(&left, &top, nullptr, nullptr);
-    for (std::int32_t* x : {x1, x2})
-        if (x != nullptr) *x -= left - 1;
-    for (std::int32_t* y : {y1, y2})
-        if (y != nullptr) *y -= top - 1;
+    shift_by_window(-1, {x1, x2}, {y1, y2});
 }
 
 std::uint16_t current_attribute(HANDLE output) {

@@ -48,6 +48,13 @@ inline void letter_rows(platform::TestConsole& console) {
     }
 }
 
+inline std::string blanks(int count) { return std::string(static_cast<std::size_t>(count), ' '); }
+
+inline void expect_cursor(const platform::TestConsole& console, int x, int y) {
+    EXPECT_EQ(console.cursor().X, x);
+    EXPECT_EQ(console.cursor().Y, y);
+}
+
 inline std::string letters(int row, int count) {
     return std::string(static_cast<std::size_t>(count), static_cast<char>('a' + row % 26));
 }

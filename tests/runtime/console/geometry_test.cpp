@@ -8,7 +8,9 @@
 
 namespace {
 
+using console_test::blanks;
 using console_test::ConsoleTest;
+using console_test::expect_cursor;
 using console_test::letter_rows;
 using console_test::letters;
 using console_test::print;
@@ -16,13 +18,6 @@ using console_test::put_cursor;
 using console_test::start_runtime;
 using platform::ConsoleCall;
 using platform::TestConsole;
-
-std::string blanks(int count) { return std::string(static_cast<std::size_t>(count), ' '); }
-
-void expect_cursor(const TestConsole& console, int x, int y) {
-    EXPECT_EQ(console.cursor().X, x);
-    EXPECT_EQ(console.cursor().Y, y);
-}
 
 std::uint32_t packed(std::uint32_t column, std::uint32_t row, bool visible) {
     return column + 256 * row + (visible ? rt::kLocateWasVisible : 0);
