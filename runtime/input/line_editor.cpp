@@ -224,10 +224,15 @@ class LineEditor {
         const std::int32_t shown = length_ - point_;
         console_print(text_->data + point_, shown, 0);
         get_cursor_position(&column_, &row_);
+        // An echo that ends in the bottom-right cell leaves the cursor on that
+        // cell with its line feed still to come: the position after the echo
+        // is one further on. When the echo has also scrolled, counting from
+        // where it began would miss by that cell.
+        const std::int32_t past_echo = pending_line_feed() ? 1 : 0;
         if (point_ + insert_count_ == length_) {
-            // When the echo has scrolled, the target lies below the view and
-            // locate leaves the cursor where the echo put it, the same cell.
-            from(column0, row0, insert_count_);
+            // Going on from where the echo ended also scrolls for a pending
+            // line feed; without one the cursor already stands there.
+            move_cursor(past_echo);
         } else {
             std::int32_t column1 = column0;
             std::int32_t row1 = row0;
@@ -236,7 +241,7 @@ class LineEditor {
             if (scrolled) {
                 // The start position has moved up with the screen: step back
                 // over the tail from where the echo ended instead.
-                move_cursor(-(shown - insert_count_));
+                move_cursor(past_echo - (shown - insert_count_));
             } else {
                 from(column0, row0, insert_count_);
             }

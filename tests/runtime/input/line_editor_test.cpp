@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -310,6 +311,51 @@ TEST_F(LineEditorShort, InsertingJustBeforeTheEndInAFullLastRow) {
         post({kEnter});
     }});
     EXPECT_EQ(edit(), "01234567xy8");
+}
+
+// An echo that scrolls the screen and ends exactly in the bottom-right cell
+// leaves the cursor on that cell with the line feed still to come: the
+// cursor must still end up after the inserted characters.
+class LineEditorTiny : public LineEditor {
+  protected:
+    LineEditorTiny() : LineEditor(6, 3) {}
+    void prompt_on_bottom_row(const char* prompt) {
+        clear_screen(2, 0);
+        rt::console_print(prompt, static_cast<std::int32_t>(std::strlen(prompt)), 0);
+    }
+};
+
+TEST_F(LineEditorTiny, TabAtTheEndScrollingIntoTheLastCell) {
+    prompt_on_bottom_row("abcd");
+    post({kTab});
+    post_text("x");
+    post({kEnter});
+    EXPECT_EQ(edit(), "        x");
+    EXPECT_EQ(row(0), "abcd  ");
+    EXPECT_EQ(row(1), "      ");
+    EXPECT_EQ(row(2), "x     ");
+    EXPECT_EQ(cursor_x(), 1);
+    EXPECT_EQ(cursor_y(), 2);
+}
+
+TEST_F(LineEditorTiny, TabInTheMiddleScrollingIntoTheLastCell) {
+    prompt_on_bottom_row("ab");
+    post_text("xyz");
+    post({kLeft, kLeft, kTab});
+    at_waits({[this] {
+        EXPECT_EQ(row(1), "abx   ");
+        EXPECT_EQ(row(2), "    yz");
+        EXPECT_EQ(cursor_x(), 4);
+        EXPECT_EQ(cursor_y(), 2);
+        post_text("Q");
+        post({kEnter});
+    }});
+    EXPECT_EQ(edit(), "x       Qyz");
+    EXPECT_EQ(row(0), "abx   ");
+    EXPECT_EQ(row(1), "    Qy");
+    EXPECT_EQ(row(2), "z     ");
+    EXPECT_EQ(cursor_x(), 1);
+    EXPECT_EQ(cursor_y(), 2);
 }
 
 TEST_F(LineEditor, CursorHiddenForEveryRedrawShownBetweenKeysRestoredAtTheEnd) {
