@@ -64,6 +64,39 @@ TEST_F(ConsolePrint, LineEndsOnTheBottomRowScrollAtOnceByTheirNumber) {
     EXPECT_EQ(console.row_text(0), letters(4, 80));
     EXPECT_EQ(console.row_text(20), letters(24, 80));
     expect_cursor(console, 0, 24);
+
+    // As many as the window has rows: it is blanked instead.
+    letter_rows(console);
+    print(std::string(25, '\n'));
+    for (int y = 0; y < 25; ++y)
+        EXPECT_EQ(console.row_text(y), blanks(80)) << y;
+    expect_cursor(console, 0, 24);
+}
+
+TEST(ConsolePrintView, AViewShorterThanTheWindowScrollsOnlyItsRows) {
+    TestConsole console(80, 25);
+    start_runtime();
+    rt::view_rows(nullptr, nullptr);
+    console.model().resize(80, 30);
+    print("x");  // the larger window is seen from here on
+
+    // More rows than the move keeps: every row it leaves is blank.
+    letter_rows(console);
+    put_cursor(0, 24);
+    print(std::string(20, '\n'));
+    EXPECT_EQ(console.row_text(4), letters(24, 80));
+    for (int y = 5; y < 25; ++y)
+        EXPECT_EQ(console.row_text(y), blanks(80)) << y;
+    for (int y = 25; y < 30; ++y)
+        EXPECT_EQ(console.row_text(y), letters(y, 80)) << y;
+    expect_cursor(console, 0, 24);
+
+    letter_rows(console);
+    print(std::string(25, '\n'));
+    for (int y = 0; y < 25; ++y)
+        EXPECT_EQ(console.row_text(y), blanks(80)) << y;
+    EXPECT_EQ(console.row_text(25), letters(25, 80));
+    EXPECT_EQ(console.window().Top, 0);
 }
 
 TEST_F(ConsolePrint, AnEmptyPrintCarriesOutAPendingLineFeedOnlyWhenAsked) {
