@@ -315,6 +315,47 @@ TEST_F(TtyPrinter, ACursorPastTheRightEdgeGoesOnAtTheNextRow) {
     EXPECT_EQ(view.cursor_x, 2);
 }
 
+// What the console shows after a sequence of prints, with the cursor.
+std::vector<std::string> printed_screen(const std::vector<std::string>& prints) {
+    TestConsole console(13, 6);
+    start_runtime();
+    for (const std::string& text : prints) {
+        print(text);
+        const COORD cursor = console.cursor();
+        EXPECT_TRUE(cursor.X >= 0 && cursor.X < 13 && cursor.Y >= 0 && cursor.Y < 6) << cursor.X << "," << cursor.Y;
+        if (rt::pending_line_feed()) {
+            EXPECT_EQ(cursor.X, 12);
+            EXPECT_EQ(cursor.Y, 5);
+        }
+    }
+    std::vector<std::string> screen;
+    for (int y = 0; y < 6; ++y)
+        screen.push_back(console.row_text(y));
+    screen.push_back(std::to_string(console.cursor().X) + "," + std::to_string(console.cursor().Y));
+    return screen;
+}
+
+// Random bytes, control characters often: wherever a text is cut into two
+// prints, the screen and the cursor come out as from one print, and the cursor
+// never leaves the screen.
+TEST(ConsolePrintFuzz, ATextCutIntoTwoPrintsShowsAsOnePrint) {
+    constexpr std::string_view kBytes = "abcdefgh\r\n\b\t\a\x0b\xb0";
+    std::uint32_t state = 12345;
+    const auto next = [&state](std::uint32_t bound) {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % bound;
+    };
+    for (int round = 0; round < 200; ++round) {
+        std::string text;
+        const std::uint32_t length = next(160);
+        for (std::uint32_t i = 0; i < length; ++i)
+            text += kBytes[next(static_cast<std::uint32_t>(kBytes.size()))];
+        const std::size_t cut = next(length + 1);
+        EXPECT_EQ(printed_screen({text}), printed_screen({text.substr(0, cut), text.substr(cut)}))
+            << "round " << round << " cut at " << cut;
+    }
+}
+
 TEST(ConsolePrintResize, PrintsFollowATerminalThatShrinksAndGrowsBetweenThem) {
     TestConsole console(80, 25);
     start_runtime();
