@@ -173,30 +173,25 @@ class LineEditor {
     // Replaces the `cut` characters at the insertion point with the first
     // `inserted` characters of the insert buffer. Both pieces of the old text
     // are cut, and the new line put together apart from it, before the text is
-    // replaced; when any step falls short (no temporary, no memory) the text
-    // stays as it was, the bell sounds and false is returned.
+    // replaced. A piece that cannot be had comes back empty and an append
+    // without memory adds nothing, so a line of the wrong length shows that
+    // some step fell short: the text then stays as it was, the bell sounds and
+    // false is returned.
     bool rebuild(std::int32_t cut, std::int32_t inserted) {
+        StringDescriptor* line = pool_take();
+        if (line == nullptr) {
+            beep();
+            return false;
+        }
         const std::int32_t tail_length = length_ - point_ - cut;
         StringDescriptor* head = text_mid(text_view_of(text_), 1, point_);
         StringDescriptor* tail = text_mid(text_view_of(text_), point_ + cut + 1, tail_length);
         StringDescriptor* middle = inserted > 0 ? text_view_sized(insert_.data(), inserted + 1) : shared_empty_text();
-        StringDescriptor* line = pool_take();
-        const auto holds = [](const StringDescriptor* piece, std::int32_t count) {
-            return static_cast<std::int32_t>(text_length(*piece)) == count;
-        };
-        if (line == nullptr || !holds(head, point_) || !holds(middle, inserted) || !holds(tail, tail_length)) {
-            text_release(head);
-            text_release(middle);
-            text_release(tail);
-            pool_give_back(line);
-            beep();
-            return false;
-        }
-        const std::int32_t new_length = point_ + inserted + tail_length;
         text_assign(line, kDescriptorSize, head, kDescriptorSize, false);
         text_append(line, kDescriptorSize, middle, kDescriptorSize, false);
         text_append(line, kDescriptorSize, tail, kDescriptorSize, false);
-        if (!holds(line, new_length)) {
+        const std::int32_t new_length = point_ + inserted + tail_length;
+        if (static_cast<std::int32_t>(text_length(*line)) != new_length) {
             text_free(line);
             pool_give_back(line);
             beep();

@@ -406,6 +406,31 @@ TEST_F(LineEditor, NoLineWithoutAFreeDescriptorAndNoKeyTaken) {
     EXPECT_EQ(read_key_bytes(), "a");
 }
 
+TEST_F(LineEditor, NoDescriptorForTheNewLineKeepsTheOldOne) {
+    // Keys from an installed reader need no descriptor of the pool, so the
+    // pool can be exhausted while the editor runs.
+    static std::vector<rt::StringDescriptor> keys;
+    static std::size_t next = 0;
+    static char typed[] = "a\r";
+    keys = {{typed, 1, 1}, {typed + 1, 1, 1}};
+    next = 0;
+    rt::console_hooks.key_available = [] { return next < keys.size() ? 1 : 0; };
+    rt::console_hooks.read_key_text = [] { return &keys[next++]; };
+    rt::StringDescriptor text{};
+    rt::text_assign(&text, rt::kDescriptorSize, "bc", rt::kZeroTerminatedSize, false);
+    std::vector<rt::StringDescriptor*> taken;
+    for (rt::StringDescriptor* d = rt::pool_take(); d != nullptr; d = rt::pool_take())
+        taken.push_back(d);
+    rt::edit_line(&text);
+    for (rt::StringDescriptor* d : taken)
+        rt::pool_give_back(d);
+    EXPECT_EQ(rt::text_chars(text), "bc");
+    EXPECT_EQ(row(0).substr(0, 3), "bc ");
+    EXPECT_EQ(cursor_x(), 2);
+    EXPECT_EQ(console_.beeps().size(), 1u);
+    rt::text_free(&text);
+}
+
 // A change that cannot be made for want of descriptors or memory leaves the
 // line as it was, with the bell; whatever happens, the screen shows the line.
 class LineEditorShortage : public LineEditor {
