@@ -200,11 +200,7 @@ TEST_F(LineEditorNarrow, UpAndDownMoveByTheWidthAcrossWrappedRows) {
         post({kEnter});
     }});
     EXPECT_EQ(edit(), "abcde1fghijklmnopqrstuvwxy2");
-    EXPECT_EQ(row(0), "abcde1fghi");
-    EXPECT_EQ(row(1), "jklmnopqrs");
-    EXPECT_EQ(row(2), "tuvwxy2   ");
-    EXPECT_EQ(cursor_x(), 7);
-    EXPECT_EQ(cursor_y(), 2);
+    expect_rows(0, {"abcde1fghi", "jklmnopqrs", "tuvwxy2   "}, 7, 2);
 }
 
 TEST_F(LineEditor, KeysWithoutAMeaningAreIgnored) {
@@ -259,10 +255,7 @@ TEST_F(LineEditorShort, TypingPastTheLastCellScrollsOneRow) {
     at_waits({[this] {
         // The tenth character filled the last cell: the screen has scrolled
         // and the cursor waits at the start of the new bottom row.
-        EXPECT_EQ(row(1), "0123456789");
-        EXPECT_EQ(row(2), std::string(10, ' '));
-        EXPECT_EQ(cursor_x(), 0);
-        EXPECT_EQ(cursor_y(), 2);
+        expect_rows(1, {"0123456789", std::string(10, ' ')}, 0, 2);
         post_text("a");
         post({kEnter});
     }});
@@ -278,17 +271,11 @@ TEST_F(LineEditorShort, InsertingInAFullLastRowScrollsAndFollowsTheCharacter) {
     post({kHome});
     post_text("x");  // the line now ends exactly in the last cell: no scroll yet
     at_waits({[this] {
-                  EXPECT_EQ(row(1), std::string(10, ' '));
-                  EXPECT_EQ(row(2), "x123456789");
-                  EXPECT_EQ(cursor_x(), 1);
-                  EXPECT_EQ(cursor_y(), 2);
+                  expect_rows(1, {std::string(10, ' '), "x123456789"}, 1, 2);
                   post_text("y");  // its last character moves onto a new row
               },
               [this] {
-                  EXPECT_EQ(row(1), "xy12345678");
-                  EXPECT_EQ(row(2), "9         ");
-                  EXPECT_EQ(cursor_x(), 2);
-                  EXPECT_EQ(cursor_y(), 1);
+                  expect_rows(1, {"xy12345678", "9         "}, 2, 1);
                   post({kEnter});
               }});
     EXPECT_EQ(edit(), "xy123456789");
@@ -304,10 +291,7 @@ TEST_F(LineEditorShort, InsertingJustBeforeTheEndInAFullLastRow) {
     post_text("x");  // 01234567x8: fills the row, no scroll
     post_text("y");  // 01234567xy8: the 8 moves onto a new row
     at_waits({[this] {
-        EXPECT_EQ(row(1), "01234567xy");
-        EXPECT_EQ(row(2), "8         ");
-        EXPECT_EQ(cursor_x(), 0);
-        EXPECT_EQ(cursor_y(), 2);
+        expect_rows(1, {"01234567xy", "8         "}, 0, 2);
         post({kEnter});
     }});
     EXPECT_EQ(edit(), "01234567xy8");
@@ -331,11 +315,7 @@ TEST_F(LineEditorTiny, TabAtTheEndScrollingIntoTheLastCell) {
     post_text("x");
     post({kEnter});
     EXPECT_EQ(edit(), "        x");
-    EXPECT_EQ(row(0), "abcd  ");
-    EXPECT_EQ(row(1), "      ");
-    EXPECT_EQ(row(2), "x     ");
-    EXPECT_EQ(cursor_x(), 1);
-    EXPECT_EQ(cursor_y(), 2);
+    expect_rows(0, {"abcd  ", "      ", "x     "}, 1, 2);
 }
 
 TEST_F(LineEditorTiny, TabInTheMiddleScrollingIntoTheLastCell) {
@@ -343,19 +323,12 @@ TEST_F(LineEditorTiny, TabInTheMiddleScrollingIntoTheLastCell) {
     post_text("xyz");
     post({kLeft, kLeft, kTab});
     at_waits({[this] {
-        EXPECT_EQ(row(1), "abx   ");
-        EXPECT_EQ(row(2), "    yz");
-        EXPECT_EQ(cursor_x(), 4);
-        EXPECT_EQ(cursor_y(), 2);
+        expect_rows(1, {"abx   ", "    yz"}, 4, 2);
         post_text("Q");
         post({kEnter});
     }});
     EXPECT_EQ(edit(), "x       Qyz");
-    EXPECT_EQ(row(0), "abx   ");
-    EXPECT_EQ(row(1), "    Qy");
-    EXPECT_EQ(row(2), "z     ");
-    EXPECT_EQ(cursor_x(), 1);
-    EXPECT_EQ(cursor_y(), 2);
+    expect_rows(0, {"abx   ", "    Qy", "z     "}, 1, 2);
 }
 
 TEST_F(LineEditor, CursorHiddenForEveryRedrawShownBetweenKeysRestoredAtTheEnd) {

@@ -93,6 +93,17 @@ class LineInputTest : public ::testing::Test {
     int cursor_y() const { return console_.cursor().Y; }
     std::string row(int y) const { return console_.row_text(y); }
 
+    // Whole rows from `first_row` on, then the cursor.
+    void expect_rows(int first_row, std::initializer_list<std::string> rows, int x, int y) const {
+        int y_row = first_row;
+        for (const std::string& expected : rows) {
+            EXPECT_EQ(row(y_row), expected) << "row " << y_row;
+            ++y_row;
+        }
+        EXPECT_EQ(cursor_x(), x);
+        EXPECT_EQ(cursor_y(), y);
+    }
+
     // Everything shown, row after row, trailing blanks of each row included.
     std::string screen_cells() const {
         std::string cells;
