@@ -129,7 +129,7 @@ void finish_quoted_field(InputContext* context, std::int32_t character) {
     }
 }
 
-// Whether `handle` is a source to read through the handle layer.
+// A source handle that is not open is no source: the kept line is read.
 bool reads_handle(const InputContext* context) { return context->source != nullptr && context->source->ops != nullptr; }
 
 ConsoleKeyBuffer* key_buffer_of(ConsoleHandle* handle) {
