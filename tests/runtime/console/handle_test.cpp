@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/common/heap.h"
 #include "tests/runtime/console/console_fixture.h"
 #include "tests/runtime/core/text_support.h"
 
@@ -72,6 +73,28 @@ TEST_F(HandleLayer, TheConsoleIsSetUpOnFirstUseFromTheConsoleAndNeverAgain) {
     rt::console_handle().line_length = 40;
     rt::ensure_console_handle();
     EXPECT_EQ(rt::console_handle().line_length, 40);
+}
+
+TEST_F(HandleLayer, AKeyBufferThatCannotBeAllocatedIsStoodInFor) {
+    platform::heap_fail_nth(1, true);
+    rt::ensure_console_handle();
+    platform::heap_fail_nth(0);
+    auto* keys = static_cast<rt::ConsoleKeyBuffer*>(rt::console_handle().private_data);
+    ASSERT_NE(keys, nullptr);
+    EXPECT_EQ(keys->count, 0u);
+    EXPECT_NE(rt::console_handle().ops, nullptr);
+    start_runtime();  // the stand-in is not freed
+}
+
+TEST_F(HandleLayer, PrintingAllocatesNothing) {
+    rt::ensure_console_write();
+    platform::heap_fail_nth(1, true);
+    const std::string text = std::string(300, 'x') + "\t\r\n" + std::string(300, 'y');
+    rt::print_cstr(0, text.c_str(), rt::kPrintNextZone);
+    const unsigned long calls = platform::heap_calls_seen();
+    platform::heap_fail_nth(0);
+    EXPECT_EQ(calls, 0u);
+    EXPECT_EQ(console.row_text(4).substr(0, 3), "yyy");
 }
 
 TEST_F(HandleLayer, RuntimeInitZeroesTheHandleTable) {
