@@ -170,7 +170,7 @@ void tty_print(TtyView& view, std::string_view bytes, bool lf_returns) {
         std::copy(characters.begin(), characters.end(), run.begin() + static_cast<std::ptrdiff_t>(run_length));
         run_length += characters.size();
         x += static_cast<std::int32_t>(characters.size());
-        if (x > view.right) x = view.left + (x - view.left) % view_width;
+        if (x > view.right && view_width > 0) x = view.left + (x - view.left) % view_width;
     };
     const auto move = [&](std::int32_t dx, std::int32_t dy) {
         view.cursor_x += dx;
@@ -214,6 +214,8 @@ void tty_print(TtyView& view, std::string_view bytes, bool lf_returns) {
 }
 
 void tty_write_run(TtyView& view, std::string_view bytes) {
+    // A view without columns has nowhere to put a character.
+    if (view.right < view.left) return;
     while (!bytes.empty()) {
         // A cursor past the right edge (the buffer narrowed under it) goes on
         // at the start of the next row, as the edge would have taken it.

@@ -308,6 +308,13 @@ TEST_F(TtyPrinter, ALineFeedWithoutReturnKeepsTheColumn) {
     EXPECT_EQ(view.cursor_y, 4);
 }
 
+TEST_F(TtyPrinter, AViewWithoutColumnsWritesNothingAndEnds) {
+    rt::TtyView view{&info, record_scroll, record_write, 0, 0, -1, 24, 0, 3};
+    rt::tty_print(view, "ab\tc\r\nd", true);
+    EXPECT_TRUE(recorder.events.empty());
+    EXPECT_EQ(view.cursor_y, 4);
+}
+
 TEST_F(TtyPrinter, ACursorPastTheRightEdgeGoesOnAtTheNextRow) {
     rt::TtyView view = view_at(90, 3);
     rt::tty_write_run(view, "ab");
