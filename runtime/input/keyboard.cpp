@@ -67,11 +67,18 @@ int other_case(int k) {
     return k;
 }
 
+// Every enhanced key has a code in every column, so a row found is a key.
+constexpr bool every_enhanced_entry_is_a_key() {
+    for (const EnhancedKeys& row : EnhancedKeyTable) {
+        if (row.normal == 0 || row.shift == 0 || row.ctrl == 0 || row.alt == 0) return false;
+    }
+    return true;
+}
+static_assert(every_enhanced_entry_is_a_key());
+
 KeyCode translate_enhanced(WORD scan_code, Modifier modifier) {
     for (const EnhancedKeys& row : EnhancedKeyTable) {
-        if (row.scan_code != scan_code) continue;
-        const std::uint16_t entry = column(row, modifier);
-        return entry == 0 ? kNoKey : entry_code(entry);
+        if (row.scan_code == scan_code) return entry_code(column(row, modifier));
     }
     return kNoKey;
 }

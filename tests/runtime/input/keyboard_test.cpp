@@ -7,6 +7,8 @@
 #include <functional>
 #include <numeric>
 #include <optional>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 #include "platform/posix/control_events.h"
 #include "platform/posix/us_layout.h"
 #include "runtime/console/console_hooks.h"
+#include "runtime/input/key_tables.h"
 #include "tests/platform/test_console.h"
 #include "tests/runtime/input/keyboard_support.h"
 
@@ -198,6 +201,36 @@ TEST(TranslateKeyEvent, ModifiersCharactersAndScanCodesBeyondTheTable) {
     }
 }
 
+// Any event at all: no key, the event's character, the few characters of the
+// enhanced table, or an extended code one of the tables holds.
+TEST(TranslateKeyEvent, RandomEventsGiveOnlyCodesTheEventOrTheTablesHold) {
+    std::set<KeyCode> extended;
+    const auto add = [&](std::uint16_t entry) {
+        if (entry > 0xFF) extended.insert(entry | 0xFF);
+    };
+    for (const rt::ScanKeys& row : rt::ScanKeyTable) {
+        for (const std::uint16_t entry : {row.normal, row.shift, row.ctrl, row.alt})
+            add(entry);
+    }
+    for (const rt::EnhancedKeys& row : rt::EnhancedKeyTable) {
+        for (const std::uint16_t entry : {row.normal, row.shift, row.ctrl, row.alt})
+            add(entry);
+    }
+    std::mt19937 random(41);
+    for (int i = 0; i < 200000; ++i) {
+        const auto ch = static_cast<std::uint8_t>(random() % 4 == 0 ? 0 : random());
+        const auto scan = static_cast<std::uint16_t>(random() % 2 == 0 ? random() % 96 : random());
+        const auto vk = static_cast<std::uint16_t>(random() % 256);
+        const auto state = static_cast<std::uint32_t>(random() & 0x1FF);
+        const KeyCode code = rt::translate_key_event(ch, scan, vk, state);
+        const bool enhanced_character =
+            ch == 0 && (state & ENHANCED_KEY) != 0 && (code == 10 || code == 13 || code == 47 || code == 63);
+        const bool fits = code == kNoKey || (code != 0 && code == ch) || enhanced_character || extended.contains(code);
+        ASSERT_TRUE(fits) << "character " << int{ch} << ", scan code " << scan << ", virtual key " << vk << ", state "
+                          << state << ": " << code;
+    }
+}
+
 // --- Key events through the console ----------------------------------------------
 
 struct Keyboard : ::testing::Test {
@@ -304,6 +337,35 @@ TEST_F(Keyboard, RepeatCountsKeyUpsAndOtherEvents) {
     key('D', 'd', 0, true);
     EXPECT_EQ(pop_all(), (std::vector<KeyCode>{'b', 'd'}));
     EXPECT_EQ(console.queued(), 0u);
+}
+
+// Random key events, keypad digits with Alt among them: at most one code per
+// event, each a character or an extended code.
+TEST_F(Keyboard, RandomKeyEventsGiveAtMostOneWellFormedCodeEach) {
+    std::mt19937 random(7);
+    constexpr std::uint32_t kAlts[] = {0, LEFT_ALT_PRESSED, RIGHT_ALT_PRESSED, LEFT_ALT_PRESSED | SHIFT_PRESSED};
+    for (int round = 0; round < 500; ++round) {
+        constexpr std::size_t kEvents = 200;  // fewer than the queue holds
+        for (std::size_t i = 0; i < kEvents; ++i) {
+            INPUT_RECORD record{};
+            record.EventType = KEY_EVENT;
+            KEY_EVENT_RECORD& event = record.Event.KeyEvent;
+            event.bKeyDown = random() % 2 == 0 ? TRUE : FALSE;
+            event.wRepeatCount = static_cast<WORD>(random() % 3);
+            const bool keypad = random() % 2 == 0;
+            event.wVirtualKeyCode = static_cast<WORD>(keypad ? VK_NUMPAD0 + random() % 10 : random() % 256);
+            event.wVirtualScanCode = static_cast<WORD>(random() % 2 == 0 ? random() % 96 : random());
+            event.uChar.AsciiChar = static_cast<char>(random() % 2 == 0 ? 0 : random());
+            event.dwControlKeyState = keypad ? kAlts[random() % 4] : static_cast<DWORD>(random() & 0x1FF);
+            console.push(record);
+        }
+        const std::vector<KeyCode> codes = pop_all();
+        ASSERT_LE(codes.size(), kEvents);
+        for (const KeyCode code : codes) {
+            const bool extended = (code & 0xFF) == 0xFF && code >> 8 >= 1 && code >> 8 <= 0xFF;
+            ASSERT_TRUE((code >= 0 && code <= 0xFF) || extended) << code;
+        }
+    }
 }
 
 TEST_F(Keyboard, TheQueueKeeps511KeysAndThe512thDropsTheOldest) {
