@@ -244,6 +244,8 @@ class LineEditor {
         point_ += insert_count_;
     }
 
+    // Moves the cursor `delta` characters on from (column, row) rather than
+    // from where it stands.
     void from(std::int32_t column, std::int32_t row, std::int32_t delta) {
         column_ = column;
         row_ = row;
