@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "runtime/console/console_hooks.h"
+#include "runtime/core/startup.h"
 #include "runtime/input/key_tables.h"
 
 namespace rt {
@@ -152,7 +153,7 @@ KeyCode translate_key_event(std::uint8_t character, std::uint16_t scan_code, std
 
 void pump_console_input() {
     if (!close_handler_installed) install_close_handler();
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE input = std_input_handle();
     for (;;) {
         INPUT_RECORD record{};
         DWORD count = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/console_api.h"
+#include "runtime/core/startup.h"
 #include "runtime/input/keyboard.h"
 #include "tests/platform/test_console.h"
 
@@ -19,9 +20,11 @@ inline std::vector<rt::KeyCode> pop_all() {
     return codes;
 }
 
-// Ends any composition left behind (a release without Alt posts it), empties
-// the queue and clears input_changed; the console's queue is left empty too.
+// Takes the console's standard handles as start-up does, ends any
+// composition left behind (a release without Alt posts it), empties the queue
+// and clears input_changed; the console's queue is left empty too.
 inline void reset_keyboard(platform::TestConsole& console) {
+    rt::platform_init();
     console.push(platform::TestConsole::key_event(VK_MENU, 0, 0, false));
     pop_all();
     rt::take_input_changed();

@@ -590,6 +590,7 @@ TEST_F(Keyboard, TheCloseHandlerTakesCloseLogOffAndShutDownAsTheCloseKey) {
 // before the first keyboard operation runs after the keyboard's own.
 void install_on_first_operation_and_remove_at_exit() {
     TestConsole console(80, 25);
+    rt::platform_init();
     static std::size_t before = 0;
     before = platform::control_handler_count();
     std::atexit([] { std::fprintf(stderr, " at exit:%zu", platform::control_handler_count() - before); });
