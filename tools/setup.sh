@@ -1,32 +1,45 @@
-# Shared set-up for ./run and ./test: installs what the build needs when it is
-# missing, then offers configure_and_build <build-dir> [cmake options...].
-# Sourced, not run.
+# Shared set-up for ./run and ./test, sourced, not run: ensure_packages installs
+# Debian packages that are missing; configure builds a build folder's set-up
+# only when it is missing or its options changed.
 
-packages=(cmake g++ ninja-build pkg-config clang-format libgtest-dev libgmock-dev libvterm-dev)
+# What building the program needs, and what building and running the tests
+# needs on top (the tests check the format of the sources, and read terminal
+# output through libvterm).
+build_packages=(cmake g++ ninja-build)
+test_packages=(pkg-config clang-format libgtest-dev libgmock-dev libvterm-dev)
 
+# ensure_packages <package...>
 ensure_packages() {
     local missing=()
-    for p in "${packages[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     local sudo=()
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
     echo "Installing: ${missing[*]}" >&2
-    "${sudo[@]}" apt-get update -qq >&2
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >&2
+    # Standard input stays the caller's: a piped ./run hands it to the program.
+    local log
+    log=$(mktemp)
+    if ! { "${sudo[@]}" apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"; } </dev/null >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        return 1
+    fi
+    rm -f "$log"
 }
 
-# configure_and_build <build-dir> [cmake options...] [--target <targets...>]
-configure_and_build() {
-    local dir=$1
+# configure <build-dir> [cmake options...]
+# Configures <build-dir> unless it already is, with exactly these options. A
+# configured folder reconfigures itself when a CMakeLists.txt changes.
+configure() {
+    local dir=$root/$1
     shift
-    local options=() targets=()
-    while [ $# -gt 0 ] && [ "$1" != --target ]; do
-        options+=("$1")
-        shift
-    done
-    [ $# -gt 0 ] && targets=("$@")
-    cmake -S "$root" -B "$root/$dir" -G Ninja "${options[@]}" >/dev/null
-    cmake --build "$root/$dir" -j "$(nproc)" "${targets[@]}"
+    local stamp=$dir/baseconv-options
+    if [ -f "$dir/build.ninja" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$*" ]; then
+        return 0
+    fi
+    cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null </dev/null
+    printf '%s' "$*" >"$stamp"
 }
