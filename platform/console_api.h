@@ -12,8 +12,13 @@
 
 #if defined(_WIN32)
 
+// The C++ runtime's own headers may have asked for these already.
+#if !defined(WIN32_LEAN_AND_MEAN)
 #define WIN32_LEAN_AND_MEAN
+#endif
+#if !defined(NOMINMAX)
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 #else
@@ -204,6 +209,10 @@ inline constexpr WORD VK_OEM_4 = 0xDB;       // [ {
 inline constexpr WORD VK_OEM_5 = 0xDC;       // \ |
 inline constexpr WORD VK_OEM_6 = 0xDD;       // ] }
 inline constexpr WORD VK_OEM_7 = 0xDE;       // ' "
+
+// The calling convention of the functions the console calls back, which only
+// 32-bit Windows has a name for.
+#define WINAPI
 
 using PHANDLER_ROUTINE = BOOL (*)(DWORD ctrl_type);
 

@@ -251,7 +251,7 @@ void sleep_ms(std::int32_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds
 
 void beep() { Beep(kBeepHz, kBeepMs); }
 
-BOOL console_close_handler(DWORD ctrl_type) {
+BOOL WINAPI console_close_handler(DWORD ctrl_type) {
     switch (ctrl_type) {
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:

@@ -83,7 +83,7 @@ bool take_input_changed();
 
 // The console control handler: posts kCloseKey and reports the event handled
 // for close, log-off and shut-down; leaves every other event to the console.
-BOOL console_close_handler(DWORD ctrl_type);
+BOOL WINAPI console_close_handler(DWORD ctrl_type);
 // Run from the at-exit list: takes the handler out again if it was installed.
 void remove_close_handler();
 
