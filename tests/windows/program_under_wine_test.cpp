@@ -1,0 +1,115 @@
+// The Windows program as a user of Wine's console on a terminal runs it: the
+// screen read through a terminal emulator, keys typed on the terminal. Wine's
+// console shows the program's screen buffer on the terminal and turns what is
+// typed into console key events.
+#include <sys/wait.h>
+#include <termios.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "tests/platform/pty_process.h"
+
+namespace {
+
+using platform::PtyProcess;
+
+constexpr int kCols = 80;
+constexpr int kRows = 25;
+
+// The prompts as the screen shows them: each is followed by "? ", whose blank
+// the screen's text leaves out until something is typed after it.
+constexpr std::string_view kNumberPrompt = "Decimal number  (max. 999999999999999)?";
+constexpr std::string_view kBasePrompt = "in base (min. 2; max. 999999999999999)?";
+constexpr std::string_view kExitHint = "<Esc> for exit";
+
+class ProgramUnderWine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // In a session of its own whose controlling terminal is the test's,
+        // as a user's shell would start it: Wine leaves the terminal's signal
+        // keys on and takes Ctrl+C from the terminal as SIGINT.
+        pty_.start("/usr/bin/setsid", {"--ctty", "--wait", WINE, WINDOWS_PROGRAM});
+    }
+
+    // Wine's console switches the terminal to take keys one by one only some
+    // time after the program has shown its first prompt, and sends nothing to
+    // the terminal when it does; what is typed before that would arrive as a
+    // line, its Enter as a line feed. As nothing to read tells when, the
+    // terminal's modes are looked at until then.
+    bool wait_for_keys_one_by_one() {
+        const auto deadline = std::chrono::steady_clock::now() + PtyProcess::kTimeout;
+        while ((pty_.modes().c_lflag & ICANON) != 0) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+
+    // Rows below `from` hold nothing.
+    bool blank_from(int from) {
+        for (int y = from; y < kRows; ++y) {
+            if (!pty_.screen().text(y).empty()) return false;
+        }
+        return true;
+    }
+
+    // Types a line and waits until row `y` shows `text` after the prompt.
+    void answer(int y, std::string_view prompt, std::string_view text) {
+        pty_.type(std::string(text) + "\r");
+        ASSERT_TRUE(pty_.read_until_row(y, std::string(prompt) + " " + std::string(text)))
+            << "row " << y << ": " << pty_.screen().text(y);
+    }
+
+    PtyProcess pty_{kCols, kRows};
+};
+
+TEST_F(ProgramUnderWine, ConvertsRejectsAndStartsTheNextPassOnAnyKey) {
+    // Start-up clears the screen: the first prompt alone in the top row.
+    ASSERT_TRUE(pty_.read_until_row(0, kNumberPrompt)) << pty_.screen().text(0);
+    ASSERT_TRUE(wait_for_keys_one_by_one());
+    EXPECT_EQ(pty_.screen().text(0), kNumberPrompt);
+    EXPECT_TRUE(blank_from(1));
+    ASSERT_TRUE(pty_.read_until([&] { return pty_.screen().cursor_x() == static_cast<int>(kNumberPrompt.size()) + 1; }))
+        << "the cursor waits after \"? \" at column " << pty_.screen().cursor_x();
+
+    answer(0, kNumberPrompt, "255");
+    ASSERT_TRUE(pty_.read_until_row(1, kBasePrompt));
+    answer(1, kBasePrompt, "16");
+    ASSERT_TRUE(pty_.read_until_row(3, kExitHint)) << pty_.screen().text(3);
+    EXPECT_EQ(pty_.screen().text(2), "d15 d15");
+    EXPECT_TRUE(blank_from(4));
+
+    // A key other than Escape starts the next pass below the last one; the
+    // key itself is not typed into the next answer.
+    pty_.type("x");
+    ASSERT_TRUE(pty_.read_until_row(4, kNumberPrompt)) << pty_.screen().text(4);
+    answer(4, kNumberPrompt, "12a");
+    answer(5, kBasePrompt, "3");
+    ASSERT_TRUE(pty_.read_until_row(7, kExitHint)) << pty_.screen().text(7);
+    EXPECT_EQ(pty_.screen().text(6), "Wrong input!");
+
+    // A large base: one digit per base's worth, most significant first.
+    pty_.type(" ");
+    ASSERT_TRUE(pty_.read_until_row(8, kNumberPrompt));
+    answer(8, kNumberPrompt, "999999999999999");
+    answer(9, kBasePrompt, "999999999999999");
+    ASSERT_TRUE(pty_.read_until_row(11, kExitHint)) << pty_.screen().text(11);
+    EXPECT_EQ(pty_.screen().text(10), "d1 d0");
+
+    // Escape would end the program with status 0 here, but Wine's console
+    // delivers the Escape key's event without its character (0 instead of
+    // 27), which the real console never does, and such an event is no key at
+    // all. Ctrl+C is what ends it instead: processed input makes it a control
+    // event, and the console's default handling ends the process.
+    pty_.type("\x03");
+    const auto status = pty_.wait_status();
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    EXPECT_TRUE(WIFEXITED(*status)) << *status;
+    EXPECT_TRUE(platform::same_modes(pty_.modes(), pty_.initial_modes()));
+}
+
+}  // namespace

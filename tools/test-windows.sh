@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# ./test windows: the program as a 32-bit x86 Windows console program, built
+# from the same sources with the mingw-w64 cross compiler and tried under
+# Wine, installing what that needs (the cross compiler; Wine, for which the
+# i386 architecture is added to dpkg):
+#   - GoogleTest cross-built from the sources Debian ships;
+#   - the program and every test program that needs no console model
+#     (build-windows/), run under Wine;
+#   - the program on a pseudo-terminal under Wine, read through libvterm by a
+#     native test (build-windows/host/).
+# Stops at the first step that fails.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tools/setup.sh"
+
+build=build-windows
+jobs=$(nproc)
+
+sudo=()
+[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "Adding the i386 architecture (Wine runs 32-bit Windows programs with i386 libraries)" >&2
+    "${sudo[@]}" dpkg --add-architecture i386
+fi
+ensure_packages "${build_packages[@]}" "${test_packages[@]}" googletest g++-mingw-w64-i686-posix wine wine32
+
+# Wine keeps its Windows installation in the build folder, and stays quiet:
+# no debug channels, and no offer to install .NET or a browser engine.
+export WINEPREFIX=$root/$build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win32
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "Preparing Wine's prefix" >&2
+    mkdir -p "$root/$build"
+    wineboot --init </dev/null >/dev/null 2>&1
+fi
+# Whatever happens below, no Wine process outlives the run.
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+
+toolchain=$root/cmake/mingw-i686.cmake
+gtest=$root/$build/googletest
+if [ ! -f "$gtest/installed/lib/cmake/GTest/GTestConfig.cmake" ]; then
+    cmake -S /usr/src/googletest -B "$gtest/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$gtest/installed" >/dev/null </dev/null
+    cmake --build "$gtest/build"
+    cmake --install "$gtest/build" >/dev/null
+fi
+
+configure "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBASECONV_WERROR=ON \
+    -DBUILD_TESTING=ON -DGTest_DIR="$gtest/installed/lib/cmake/GTest"
+cmake --build "$root/$build"
+program=$root/$build/baseconv.exe
+ctest --test-dir "$root/$build" --output-on-failure -j "$jobs"
+
+configure "$build/host" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBASECONV_WERROR=ON -DBUILD_TESTING=ON \
+    -DBASECONV_WINDOWS_PROGRAM="$program"
+cmake --build "$root/$build/host" --target program_under_wine_test
+ctest --test-dir "$root/$build/host" --output-on-failure -R '^program_under_wine_test$'
+
+echo "baseconv.exe: $(stat -c %s "$program") bytes; it imports:" \
+    $(i686-w64-mingw32-objdump -p "$program" | sed -n 's/^\tDLL Name: //p')
