@@ -11,6 +11,7 @@
 #include "platform/console_api.h"
 #include "platform/posix/console_host.h"
 #include "platform/posix/console_model.h"
+#include "platform/posix/posix_io.h"
 #include "platform/posix/terminal_host.h"
 #include "platform/posix/us_layout.h"
 
@@ -34,8 +35,12 @@ constexpr DWORD kBellDuration = 200;
 constexpr DWORD kLowestTone = 37;
 constexpr DWORD kHighestTone = 32767;
 
-// The host for this process's standard streams when none is installed.
-ConsoleHost* make_default_host() { return new TerminalHost(HostStreams::detect(STDIN_FILENO, STDOUT_FILENO)); }
+// The host for this process's standard streams when none is installed. A
+// closed stream is an empty or failing one, never a descriptor the host opens.
+ConsoleHost* make_default_host() {
+    hold_closed_standard_streams();
+    return new TerminalHost(HostStreams::detect(STDIN_FILENO, STDOUT_FILENO));
+}
 
 // The console's screen for a call on `handle`, or null when the call fails.
 ConsoleModel* screen(HANDLE handle, ConsoleCall call) {

@@ -1,5 +1,6 @@
 #include "platform/posix/posix_io.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -53,6 +54,19 @@ ssize_t read_some(int fd, std::span<std::byte> buffer) {
     for (;;) {
         const ssize_t n = g_calls.read(fd, buffer.data(), buffer.size());
         if (n >= 0 || errno != EINTR) return n;
+    }
+}
+
+void hold_closed_standard_streams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        const int null = ::open("/dev/null", O_RDONLY);
+        // Opened on the lowest free descriptor, which is `fd` (the ones below
+        // it are open by now), unless another thread took that first.
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
     }
 }
 

@@ -36,6 +36,13 @@ bool write_all(int fd, std::span<const std::byte> bytes);
 // non-blocking descriptor: errno tells).
 ssize_t read_some(int fd, std::span<std::byte> buffer);
 
+// Gives each of the standard descriptors 0, 1 and 2 that is closed a stand-in
+// that reads nothing and takes nothing: /dev/null opened for reading only, so
+// that reads see the end of input and writes fail. Until then the next
+// descriptor the process opens would take the closed one's place and be read
+// or written as if it were that stream.
+void hold_closed_standard_streams();
+
 // tcsetattr, repeated when a signal interrupts the drain of pending output.
 bool set_modes(int fd, int when, const termios& modes);
 

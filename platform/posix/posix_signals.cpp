@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstddef>
 
+#include "platform/posix/posix_io.h"
+
 namespace platform {
 namespace {
 
@@ -23,18 +25,31 @@ constexpr std::array kHostSignals{
     Caught{SIGHUP, HostSignal::HangUp},    Caught{SIGTSTP, HostSignal::Suspend}, Caught{SIGCONT, HostSignal::Continue},
     Caught{SIGWINCH, HostSignal::Resize},
 };
-constexpr std::array kFatalSignals{SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+// Raised by the processor for the instruction that faulted: when the handler
+// returns, the instruction runs again and faults again.
+constexpr std::array kFaults{SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+// Every other signal whose default action ends the process (SIGKILL cannot be
+// caught, SIGPIPE is ignored); the real-time signals are added to these.
+constexpr std::array kEnding{SIGABRT, SIGTRAP,   SIGSYS,  SIGXCPU, SIGXFSZ,   SIGUSR1, SIGUSR2,
+                             SIGALRM, SIGVTALRM, SIGPROF, SIGPWR,  SIGSTKFLT, SIGIO};
+
+constexpr std::size_t kQueues = 2;
 
 // Everything a signal handler touches is lock-free.
 static_assert(std::atomic<std::uint32_t>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
 std::atomic<std::uint32_t> g_noted{0};
-std::atomic<int> g_wake_read{-1};
-std::atomic<int> g_wake_write{-1};
-bool g_watching = false;
-std::array<struct sigaction, kHostSignals.size()> g_previous_host{};
-std::array<struct sigaction, kFatalSignals.size()> g_previous_fatal{};
-struct sigaction g_previous_pipe {};
+// Made once and never closed: a thread waiting on one never finds it reused
+// for something else.
+std::array<int, kQueues> g_wake_read{-1, -1};
+std::array<std::atomic<int>, kQueues> g_wake_write{-1, -1};
+std::atomic<bool> g_watching{false};
+std::uint32_t g_ignored = 0;  // host signals found ignored
+
+// The dispositions found by watch_signals, by signal number; only the
+// signals it caught are given back.
+std::array<struct sigaction, NSIG> g_previous{};
+std::array<bool, NSIG> g_caught{};
 
 struct Rescue {
     int fd;
@@ -46,20 +61,35 @@ std::array<Rescue, 2> g_rescues{};
 // Entries [0, count) are complete; a handler takes them all at once.
 std::atomic<int> g_rescue_count{0};
 
-std::uint32_t bit_of(int number) {
-    for (std::size_t i = 0; i < kHostSignals.size(); ++i) {
-        if (kHostSignals[i].number == number) return 1u << static_cast<unsigned>(kHostSignals[i].signal);
+constexpr std::uint32_t bit_of(HostSignal signal) { return 1u << static_cast<unsigned>(signal); }
+
+constexpr std::uint32_t queue_bits(SignalQueue queue) {
+    std::uint32_t bits = 0;
+    for (const Caught& c : kHostSignals) {
+        if (queue_of(c.signal) == queue) bits |= bit_of(c.signal);
     }
-    return 0;
+    return bits;
 }
+
+constexpr std::size_t index_of(SignalQueue queue) { return static_cast<std::size_t>(queue); }
+
+const Caught* host_signal(int number) {
+    const auto found = std::find_if(kHostSignals.begin(), kHostSignals.end(),
+                                    [number](const Caught& c) { return c.number == number; });
+    return found == kHostSignals.end() ? nullptr : &*found;
+}
+
+bool is_fault(int number) { return std::find(kFaults.begin(), kFaults.end(), number) != kFaults.end(); }
 
 void note_signal(int number) {
     const int saved_errno = errno;
-    g_noted.fetch_or(bit_of(number));
-    if (const int fd = g_wake_write.load(); fd >= 0) {
-        const char wake = 0;
-        // A full pipe already wakes the host; nothing else can be done here.
-        [[maybe_unused]] const ssize_t n = ::write(fd, &wake, 1);
+    if (const Caught* caught = host_signal(number)) {
+        g_noted.fetch_or(bit_of(caught->signal));
+        if (const int fd = g_wake_write[index_of(queue_of(caught->signal))].load(); fd >= 0) {
+            const char wake = 0;
+            // A full pipe already wakes its reader; nothing else can be done here.
+            [[maybe_unused]] const ssize_t n = ::write(fd, &wake, 1);
+        }
     }
     errno = saved_errno;
 }
@@ -84,78 +114,113 @@ void rescue_terminal(int number, siginfo_t* info, void*) {
         ::tcsetattr(r.fd, TCSANOW, &r.modes);
     }
     // Back to the disposition found at start (the default action, or a
-    // sanitizer's report). A fault happens again when the handler returns; a
-    // signal sent by kill() or raise() (abort) must be sent again.
-    for (std::size_t i = 0; i < kFatalSignals.size(); ++i) {
-        if (kFatalSignals[i] == number) ::sigaction(number, &g_previous_fatal[i], nullptr);
+    // sanitizer's report). A fault happens again when the handler returns;
+    // any other signal is sent again, and arrives once the handler returns.
+    ::sigaction(number, &g_previous[static_cast<std::size_t>(number)], nullptr);
+    if (!is_fault(number) || info->si_code <= 0) ::raise(number);
+}
+
+// Installs `action` for `number` unless the signal is ignored. True if it was
+// ignored.
+bool catch_unless_ignored(int number, const struct sigaction& action) {
+    const auto n = static_cast<std::size_t>(number);
+    struct sigaction found {};
+    ::sigaction(number, nullptr, &found);
+    if (found.sa_handler == SIG_IGN) return true;
+    ::sigaction(number, &action, &g_previous[n]);
+    g_caught[n] = true;
+    return false;
+}
+
+bool make_wake_pipes() {
+    for (std::size_t q = 0; q < kQueues; ++q) {
+        if (g_wake_read[q] >= 0) continue;
+        int fds[2];
+        if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return false;
+        g_wake_read[q] = fds[0];
+        g_wake_write[q] = fds[1];
     }
-    if (info->si_code <= 0) ::raise(number);
+    return true;
+}
+
+void drain(int fd) {
+    std::array<char, 64> bytes;
+    while (posix_calls().read(fd, bytes.data(), bytes.size()) > 0) {
+    }
 }
 
 }  // namespace
 
 bool watch_signals() {
     if (g_watching) return true;
-    int fds[2];
-    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return false;
-    g_wake_read = fds[0];
-    g_wake_write = fds[1];
+    if (!make_wake_pipes()) return false;
     g_noted = 0;
+    for (int fd : g_wake_read)
+        drain(fd);
 
     struct sigaction note {};
     note.sa_handler = note_signal;
     sigemptyset(&note.sa_mask);
     note.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < kHostSignals.size(); ++i) {
-        ::sigaction(kHostSignals[i].number, &note, &g_previous_host[i]);
+    g_ignored = 0;
+    for (const Caught& c : kHostSignals) {
+        if (catch_unless_ignored(c.number, note)) g_ignored |= bit_of(c.signal);
     }
 
     struct sigaction rescue {};
     rescue.sa_sigaction = rescue_terminal;
     sigemptyset(&rescue.sa_mask);
     rescue.sa_flags = SA_SIGINFO;
-    for (std::size_t i = 0; i < kFatalSignals.size(); ++i) {
-        ::sigaction(kFatalSignals[i], &rescue, &g_previous_fatal[i]);
-    }
+    for (const int number : kFaults)
+        catch_unless_ignored(number, rescue);
+    for (const int number : kEnding)
+        catch_unless_ignored(number, rescue);
+    for (int number = SIGRTMIN; number <= SIGRTMAX; ++number)
+        catch_unless_ignored(number, rescue);
+
     // A reader that went away makes writes fail with EPIPE, which the writer
     // reports, instead of ending the process in the middle of its output.
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGPIPE, &ignore, &g_previous_pipe);
+    ::sigaction(SIGPIPE, &ignore, &g_previous[SIGPIPE]);
+    g_caught[SIGPIPE] = true;
     g_watching = true;
     return true;
 }
 
 void unwatch_signals() {
     if (!g_watching) return;
-    for (std::size_t i = 0; i < kHostSignals.size(); ++i) {
-        ::sigaction(kHostSignals[i].number, &g_previous_host[i], nullptr);
+    for (std::size_t n = 0; n < g_caught.size(); ++n) {
+        if (g_caught[n]) ::sigaction(static_cast<int>(n), &g_previous[n], nullptr);
+        g_caught[n] = false;
     }
-    for (std::size_t i = 0; i < kFatalSignals.size(); ++i) {
-        ::sigaction(kFatalSignals[i], &g_previous_fatal[i], nullptr);
-    }
-    ::sigaction(SIGPIPE, &g_previous_pipe, nullptr);
-    const int write_end = g_wake_write.exchange(-1);
-    const int read_end = g_wake_read.exchange(-1);
-    ::close(write_end);
-    ::close(read_end);
     g_watching = false;
 }
 
-int signal_wake_fd() { return g_wake_read.load(); }
+bool signal_ignored(HostSignal signal) { return (g_ignored & bit_of(signal)) != 0; }
 
-HostSignals take_signals() {
-    // Empty the pipe first: a signal noted after this wakes the next wait.
-    if (const int fd = g_wake_read.load(); fd >= 0) {
-        std::array<char, 64> drain;
-        while (::read(fd, drain.data(), drain.size()) > 0) {
-        }
+sigset_t signals_of(SignalQueue queue) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const Caught& c : kHostSignals) {
+        if (queue_of(c.signal) == queue) sigaddset(&set, c.number);
     }
-    const std::uint32_t noted = g_noted.exchange(0);
+    return set;
+}
+
+int signal_wake_fd(SignalQueue queue) { return g_watching ? g_wake_read[index_of(queue)] : -1; }
+
+HostSignals take_signals(SignalQueue queue, bool woken) {
+    const std::uint32_t mask = queue_bits(queue);
+    // The common case, a look between two keys, costs no system call.
+    if ((g_noted.load() & mask) == 0 && !woken) return {};
+    // Empty the pipe first: a signal noted after this wakes the next wait.
+    if (const int fd = g_wake_read[index_of(queue)]; fd >= 0) drain(fd);
+    const std::uint32_t noted = g_noted.fetch_and(~mask) & mask;
     HostSignals taken;
     for (const Caught& c : kHostSignals) {
-        if ((noted & bit_of(c.number)) != 0) taken.add(c.signal);
+        if ((noted & bit_of(c.signal)) != 0) taken.add(c.signal);
     }
     return taken;
 }

@@ -26,7 +26,9 @@ bool TerminalModes::enter(bool reads_keys) {
     return saved_ && set_modes(fd_, TCSADRAIN, console_modes(original_, reads_keys));
 }
 
-bool TerminalModes::leave() { return saved_ && set_modes(fd_, TCSADRAIN, original_); }
+bool TerminalModes::leave(bool after_output) {
+    return saved_ && set_modes(fd_, after_output ? TCSADRAIN : TCSANOW, original_);
+}
 
 TerminalSize terminal_size(int fd) {
     winsize size{};

@@ -26,9 +26,11 @@ class TerminalModes {
     const termios& original() const { return original_; }
 
     // Sets the console modes, or gives the original modes back. Both wait for
-    // pending output to be sent and never discard typed-ahead input.
+    // pending output to be sent, unless told not to (a write that the
+    // terminal does not take would keep them waiting forever), and never
+    // discard typed-ahead input.
     bool enter(bool reads_keys);
-    bool leave();
+    bool leave(bool after_output = true);
 
   private:
     int fd_;

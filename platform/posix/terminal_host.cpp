@@ -1,6 +1,8 @@
 #include "platform/posix/terminal_host.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +10,8 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <system_error>
+#include <utility>
 #include <variant>
 
 #include "platform/posix/control_events.h"
@@ -29,10 +33,9 @@ constexpr std::string_view kProtocolsOff = "\x1b[?9001l\x1b[?2004l";
 // it means the terminal lacks the protocol.
 constexpr std::string_view kKittyQuery = "\x1b[?u\x1b[c";
 constexpr std::string_view kKittyPop = "\x1b[<u";
-// How long a program that ends before the terminal has answered those queries
-// waits for the answers. A terminal answers in a moment; over a slow link it
-// may take a while.
-constexpr milliseconds kReplyPatience{500};
+// How long a shutdown on another thread waits for the program's thread to
+// finish a write to the terminal; longer means the terminal takes nothing.
+constexpr milliseconds kShutdownPatience{500};
 
 // Keys that act as the terminal's signal keys while input is processed.
 constexpr unsigned char kCtrlC = 0x03;
@@ -54,6 +57,16 @@ bool same_device(int a, int b) {
     struct stat sa {};
     struct stat sb {};
     return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_rdev == sb.st_rdev;
+}
+
+// Looks for the lock every millisecond until `patience` has passed.
+bool lock_within(std::unique_lock<std::mutex>& lock, milliseconds patience) {
+    const auto give_up = steady_clock::now() + patience;
+    while (!lock.try_lock()) {
+        if (steady_clock::now() >= give_up) return false;
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return true;
 }
 
 TerminalSize initial_size(const HostStreams& streams) {
@@ -87,17 +100,56 @@ TerminalHost::TerminalHost(const HostStreams& streams)
         renderer_.emplace(model_.cols(), model_.rows());
         model_.set_observer(this);
     }
-    // Without the wake-up pipe, signals keep their usual actions.
-    watch_signals();
     if (streams_.same_terminal) {
         kitty_ = Kitty::Asked;
         outgoing_ += kKittyQuery;
     }
     enter_terminals();
+    // Without the wake-up pipes or the control thread, signals keep their
+    // usual actions.
+    if (watch_signals() && !start_control_thread()) unwatch_signals();
+}
+
+bool TerminalHost::start_control_thread() {
+    if (::pipe2(control_stop_.data(), O_CLOEXEC) != 0) return false;
+    // The signals of control events go to the control thread alone, so that
+    // they are noted whatever the program's thread is doing. The thread (and
+    // the handler threads it starts) takes no other signal but the faults of
+    // its own instructions: those go to the program's thread as before it
+    // existed, so that a SIGCONT is noted before the stop it ends returns.
+    const sigset_t control = signals_of(SignalQueue::Control);
+    sigset_t program_mask;
+    ::pthread_sigmask(SIG_BLOCK, &control, &program_mask);
+    sigset_t blocked;
+    sigfillset(&blocked);
+    for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS})
+        sigdelset(&blocked, fault);
+    sigset_t mask;
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &mask);
+    bool started = true;
+    control_running_ = true;
+    try {
+        // Detached: a process that ends does not wait for it (it may be
+        // running a handler), and it is no thread left behind unjoined.
+        std::thread(&TerminalHost::watch_control_signals, this).detach();
+    } catch (const std::system_error&) {
+        control_running_ = false;
+        started = false;
+    }
+    ::pthread_sigmask(SIG_SETMASK, started ? &mask : &program_mask, nullptr);
+    if (started) program_mask_ = program_mask;
+    return started;
 }
 
 TerminalHost::~TerminalHost() {
     shutdown();
+    {
+        std::unique_lock lock(control_mutex_);
+        control_ended_.wait(lock, [this] { return !control_running_; });
+    }
+    for (const int fd : control_stop_) {
+        if (fd >= 0) ::close(fd);
+    }
     model_.set_observer(nullptr);
 }
 
@@ -132,13 +184,12 @@ void TerminalHost::enter_terminals() {
     arm_rescues();
 }
 
-void TerminalHost::await_query_replies() {
+void TerminalHost::await_query_replies(bool keep_keys) {
     if (kitty_ != Kitty::Asked || input_ended_) return;
     send();  // the queries may still be waiting to go out
-    const auto give_up = steady_clock::now() + kReplyPatience;
     std::vector<TerminalEvent> events;
     while (kitty_ == Kitty::Asked) {
-        const auto left = std::chrono::duration_cast<milliseconds>(give_up - steady_clock::now());
+        const auto left = std::chrono::duration_cast<milliseconds>(*replies_due_ - steady_clock::now());
         events.clear();
         if (left.count() <= 0 || read_input(static_cast<int>(left.count()), events) != Read::Bytes) return;
         for (const TerminalEvent& event : events) {
@@ -146,7 +197,7 @@ void TerminalHost::await_query_replies() {
             // after a suspension. The protocol is not pushed any more: the
             // device attributes answer alone settles the question.
             if (const auto* record = std::get_if<INPUT_RECORD>(&event)) {
-                model_.push_input(*record);
+                if (keep_keys) model_.push_input(*record);
             } else if (std::holds_alternative<DeviceAttributesReport>(event)) {
                 kitty_ = Kitty::Absent;
             }
@@ -154,24 +205,17 @@ void TerminalHost::await_query_replies() {
     }
 }
 
-void TerminalHost::leave_terminals() {
+void TerminalHost::leave_terminals(bool on_program_thread) {
     // Answers that arrive after the modes are given back would reach whatever
     // reads the terminal next, and a shell shows them as typed text.
-    await_query_replies();
+    await_query_replies(on_program_thread);
     if (renderer_) {
-        draw();
+        if (on_program_thread) draw();
         outgoing_ += renderer_->take_output();
         outgoing_ += leaving_bytes();
-        // The shell carries on below what the program showed: at the cursor,
-        // on a line of its own.
-        const SMALL_RECT w = model_.window();
-        const COORD cursor = model_.cursor();
-        const int x = cursor.X - w.Left;
-        const int y = cursor.Y - w.Top;
-        if (x >= 0 && y >= 0 && x <= w.Right - w.Left && y <= w.Bottom - w.Top) {
-            append_cursor_position(outgoing_, x, y);
-            if (x != 0) outgoing_ += "\r\n";
-        }
+        // The shell carries on below what the program showed.
+        renderer_->end_at_cursor();
+        outgoing_ += renderer_->take_output();
         send();
     }
     for (Terminal& t : terminals_)
@@ -180,10 +224,12 @@ void TerminalHost::leave_terminals() {
 }
 
 void TerminalHost::suspend() {
-    leave_terminals();
+    leave_terminals(true);
     stop_process_group();
     resume();
-    resumed_ = true;
+    // The SIGCONT that continued us is still to be taken, unless nobody
+    // catches it.
+    resumed_ = !signal_ignored(HostSignal::Continue);
 }
 
 void TerminalHost::resume() {
@@ -208,11 +254,28 @@ void TerminalHost::follow_terminal_size() {
 }
 
 void TerminalHost::shutdown() {
-    const std::lock_guard lock(mutex_);
-    if (shut_down_) return;
-    shut_down_ = true;
-    leave_terminals();
+    const bool on_program_thread = std::this_thread::get_id() == program_thread_;
+    std::unique_lock lock(mutex_, std::defer_lock);
+    if (on_program_thread) {
+        lock.lock();
+    } else if (!lock_within(lock, kShutdownPatience)) {
+        // The program's thread holds the terminal in a write that does not
+        // end: no byte would get through, but the modes do, without waiting
+        // for that write.
+        if (shut_down_.exchange(true)) return;
+        for (Terminal& t : terminals_)
+            t.modes.leave(false);
+        clear_terminal_rescues();
+        unwatch_signals();
+        stop_control_thread();
+        return;
+    }
+    if (shut_down_.exchange(true)) return;
+    leave_terminals(on_program_thread);
     unwatch_signals();
+    stop_control_thread();
+    // Signals act as they did before the host, on the program's thread too.
+    if (on_program_thread && program_mask_) ::pthread_sigmask(SIG_SETMASK, &*program_mask_, nullptr);
 }
 
 // --- Output -------------------------------------------------------------------------
@@ -246,6 +309,7 @@ void TerminalHost::draw() {
 
 void TerminalHost::send() {
     if (outgoing_.empty()) return;
+    if (kitty_ == Kitty::Asked && !replies_due_) replies_due_ = steady_clock::now() + kReplyPatience;
     // A terminal that cannot take the bytes has gone away; its hang-up ends
     // the program.
     write_all(streams_.output_fd, bytes_of(outgoing_));
@@ -277,8 +341,9 @@ void TerminalHost::beep(DWORD, DWORD) {
     flush();
 }
 
+// Touches nothing the host shares: a write that blocks on a full pipe must not
+// keep a shutdown on another thread waiting.
 bool TerminalHost::write_output(std::span<const std::byte> bytes, DWORD& written) {
-    const std::lock_guard lock(mutex_);
     written = 0;
     if (!write_all(streams_.output_fd, bytes)) return false;
     written = static_cast<DWORD>(bytes.size());
@@ -287,28 +352,27 @@ bool TerminalHost::write_output(std::span<const std::byte> bytes, DWORD& written
 
 // --- Input ----------------------------------------------------------------------------
 
-bool TerminalHost::key(const INPUT_RECORD& record, Deferred& deferred) {
+void TerminalHost::key(const INPUT_RECORD& record, Deferred& deferred) {
     const KEY_EVENT_RECORD& k = record.Event.KeyEvent;
     if ((model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0 && k.bKeyDown) {
         switch (static_cast<unsigned char>(k.uChar.AsciiChar)) {
             case kCtrlC:
-                deferred.events.push_back(CTRL_C_EVENT);
-                return false;
+                if (!signal_ignored(HostSignal::Interrupt)) deferred.events.push_back(CTRL_C_EVENT);
+                return;
             case kCtrlBackslash:
-                deferred.events.push_back(CTRL_BREAK_EVENT);
-                return false;
+                if (!signal_ignored(HostSignal::Quit)) deferred.events.push_back(CTRL_BREAK_EVENT);
+                return;
             case kCtrlZ:
                 // Only a person at a terminal can bring a stopped program
                 // back; a script would hang.
                 if (!streams_.input_is_terminal) break;
-                suspend();
-                return false;
+                if (!signal_ignored(HostSignal::Suspend)) suspend();
+                return;
             default:
                 break;
         }
     }
     model_.push_input(record);
-    return true;
 }
 
 void TerminalHost::reply(const TerminalEvent& event) {
@@ -337,7 +401,7 @@ TerminalHost::Read TerminalHost::read_input(int timeout_ms, std::vector<Terminal
     return Read::Ended;
 }
 
-bool TerminalHost::read_terminal(Deferred& deferred) {
+void TerminalHost::read_terminal(Deferred& deferred) {
     std::vector<TerminalEvent> events;
     for (int reads = 0; reads < kReadsPerPoll; ++reads) {
         const Read read = read_input(0, events);
@@ -350,15 +414,13 @@ bool TerminalHost::read_terminal(Deferred& deferred) {
         break;
     }
     decoder_.advance(now_ms(), events);
-    bool queued = false;
     for (const TerminalEvent& event : events) {
         if (const auto* record = std::get_if<INPUT_RECORD>(&event)) {
-            queued = key(*record, deferred) || queued;
+            key(*record, deferred);
         } else {
             reply(event);
         }
     }
-    return queued;
 }
 
 void TerminalHost::take_piped_bytes() {
@@ -394,30 +456,55 @@ bool TerminalHost::deliver_piped_key(Deferred& deferred) {
 
 // --- Signals and the waits ----------------------------------------------------------
 
-void TerminalHost::handle_signals(Deferred& deferred) {
-    HostSignals signals = take_signals();
-    if (resumed_) {
+void TerminalHost::handle_signals() {
+    HostSignals signals = take_signals(SignalQueue::Program, std::exchange(program_woken_, false));
+    if (resumed_ && signals.has(HostSignal::Continue)) {
         signals.remove(HostSignal::Continue);
         resumed_ = false;
     }
     if (signals.has(HostSignal::Resize)) follow_terminal_size();
     if (signals.has(HostSignal::Continue)) resume();
     if (signals.has(HostSignal::Suspend)) suspend();
-    if (signals.has(HostSignal::Interrupt)) deferred.events.push_back(CTRL_C_EVENT);
-    if (signals.has(HostSignal::Quit)) deferred.events.push_back(CTRL_BREAK_EVENT);
-    if (signals.has(HostSignal::HangUp)) {
-        deferred.final_event = CTRL_CLOSE_EVENT;
-    } else if (signals.has(HostSignal::Terminate)) {
-        deferred.final_event = CTRL_SHUTDOWN_EVENT;
-    }
 }
 
-bool TerminalHost::service(Deferred& deferred) {
-    bool queued = false;
-    if (streams_.input_is_terminal && !input_ended_) queued = read_terminal(deferred);
-    handle_signals(deferred);
+void TerminalHost::watch_control_signals() {
+    std::array<pollfd, 2> fds{pollfd{signal_wake_fd(SignalQueue::Control), POLLIN, 0},
+                              pollfd{control_stop_[0], POLLIN, 0}};
+    const sigset_t control = signals_of(SignalQueue::Control);
+    ::pthread_sigmask(SIG_UNBLOCK, &control, nullptr);
+    for (;;) {
+        if (::poll(fds.data(), fds.size(), -1) < 0) continue;  // interrupted
+        if (fds[1].revents != 0) break;
+        const HostSignals signals = take_signals(SignalQueue::Control, true);
+        if (signals.has(HostSignal::Interrupt)) raise_control_event(CTRL_C_EVENT);
+        if (signals.has(HostSignal::Quit)) raise_control_event(CTRL_BREAK_EVENT);
+        std::optional<DWORD> final_event;
+        if (signals.has(HostSignal::HangUp)) {
+            final_event = CTRL_CLOSE_EVENT;
+        } else if (signals.has(HostSignal::Terminate)) {
+            final_event = CTRL_SHUTDOWN_EVENT;
+        }
+        if (final_event) {
+            raise_control_event(*final_event);
+            end_process(control_event_exit_status(*final_event));
+        }
+    }
+    // Nothing of the host is touched after this.
+    const std::lock_guard lock(control_mutex_);
+    control_running_ = false;
+    control_ended_.notify_all();
+}
+
+void TerminalHost::stop_control_thread() {
+    if (control_stop_[1] < 0) return;
+    const char stop = 0;
+    [[maybe_unused]] const ssize_t n = ::write(control_stop_[1], &stop, 1);
+}
+
+void TerminalHost::service(Deferred& deferred) {
+    if (streams_.input_is_terminal && !input_ended_) read_terminal(deferred);
+    handle_signals();
     flush();
-    return queued;
 }
 
 void TerminalHost::run(const Deferred& deferred) {
@@ -449,15 +536,15 @@ void TerminalHost::wait(DWORD milliseconds) {
     const auto deadline = steady_clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
         Deferred deferred;
-        bool done = false;
+        bool delivered = false;
         std::array<pollfd, 2> fds{pollfd{-1, POLLIN, 0}, pollfd{-1, POLLIN, 0}};
         std::optional<std::chrono::milliseconds> key_deadline;
         {
             const std::lock_guard lock(mutex_);
             if (shut_down_) return;
-            done = service(deferred);
-            if (!streams_.input_is_terminal) done = deliver_piped_key(deferred) || done;
-            fds[0].fd = signal_wake_fd();
+            service(deferred);
+            if (!streams_.input_is_terminal) delivered = deliver_piped_key(deferred);
+            fds[0].fd = signal_wake_fd(SignalQueue::Program);
             const bool reading = streams_.input_is_terminal
                                      ? !input_ended_
                                      : !input_ended_ && piped_keys_.empty() && model_.input_count() == 0;
@@ -465,7 +552,8 @@ void TerminalHost::wait(DWORD milliseconds) {
             key_deadline = decoder_.deadline();
         }
         run(deferred);
-        if (done) return;
+        // A script's keys come as fast as the program takes them.
+        if (delivered) return;
 
         const auto now = steady_clock::now();
         if (now >= deadline) return;
@@ -473,7 +561,9 @@ void TerminalHost::wait(DWORD milliseconds) {
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + std::chrono::milliseconds(1);
         if (key_deadline) left = std::min(left, std::max(*key_deadline - now_ms(), std::chrono::milliseconds(0)));
         const auto timeout = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), INT_MAX));
-        posix_calls().poll(fds.data(), fds.size(), timeout);
+        if (posix_calls().poll(fds.data(), fds.size(), timeout) > 0 && (fds[0].revents & POLLIN) != 0) {
+            program_woken_ = true;
+        }
     }
 }
 

@@ -5,26 +5,41 @@
 // handed over one per wait, as a person would type them. On every way out the
 // terminals are given back exactly as they were found.
 //
-// Signals are noted by their handlers and acted on at the next wait or poll:
+// Signals are noted by their handlers. The ones that are control events are
+// raised at once, on a thread of the host's own, whatever the program's thread
+// is doing (computing, or blocked in a write):
 //   SIGINT, SIGQUIT     CTRL_C_EVENT, CTRL_BREAK_EVENT
 //   SIGHUP, SIGTERM     CTRL_CLOSE_EVENT, CTRL_SHUTDOWN_EVENT; once the handlers
 //                       have run, the process ends with control_event_exit_status
+// The others change the console and are acted on at the program's next wait
+// or poll:
 //   SIGTSTP             the terminal is given back and the process group stops;
 //   SIGCONT             modes are set again and the screen is redrawn
 //   SIGWINCH            the buffer and window follow the terminal's new size
+// A signal that the program was started ignoring stays ignored, and so does
+// the key that stands for it.
 // With ENABLE_PROCESSED_INPUT, the keys Ctrl+C, Ctrl+\ and Ctrl+Z act as those
 // signals would (the terminal sends them as bytes: its own signal keys are off);
 // without it they are ordinary keys. From piped input Ctrl+C and Ctrl+\ act the
 // same, but Ctrl+Z is always a key: nobody would be there to continue.
+//
+// Sleep on a terminal waits the whole time given, reading typed keys and
+// drawing meanwhile; a piped key ends the wait that delivers it.
 #pragma once
 
+#include <signal.h>
+
+#include <array>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/console_host.h"
@@ -39,6 +54,11 @@ namespace platform {
 // key has been delivered, the next wait raised CTRL_CLOSE_EVENT, and the
 // program waited once more.
 inline constexpr int kEndOfInputExitStatus = 3;
+
+// How long after sending its start-up queries the host expects answers. A
+// terminal answers in a moment, over a slow link in a while; one that has not
+// answered by then never will, and a program that ends later does not wait.
+inline constexpr std::chrono::milliseconds kReplyPatience{500};
 
 // The kitty keyboard protocol flags pushed on a terminal that has the protocol:
 // disambiguated keys, press/repeat/release events, alternate keys, every key as
@@ -62,7 +82,8 @@ struct HostStreams {
 class TerminalHost final : public ConsoleHost, private ConsoleObserver {
   public:
     // Sets the terminals' modes, starts catching signals and, on a terminal,
-    // turns on bracketed paste and the keyboard protocols it has.
+    // turns on bracketed paste and the keyboard protocols it has. The thread
+    // that constructs it is the program's: the console model is its alone.
     explicit TerminalHost(const HostStreams& streams);
     ~TerminalHost() override;
     TerminalHost(const TerminalHost&) = delete;
@@ -76,6 +97,10 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     void wait(DWORD milliseconds) override;
     void beep(DWORD frequency, DWORD duration) override;
     bool write_output(std::span<const std::byte> bytes, DWORD& written) override;
+    // From another thread than the program's, the screen is left as last
+    // drawn (the model may be changing under it), and a program's thread that
+    // stays stuck in a write to a terminal that takes nothing is not waited
+    // for: the terminal gets its modes back without the bytes.
     void shutdown() override;
 
   private:
@@ -100,25 +125,30 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     void before_scroll_up(int rows) override;
 
     // The work of every poll and wait: signals, typed keys, the frame.
-    // True when a key was queued.
-    bool service(Deferred& deferred);
+    void service(Deferred& deferred);
     enum class Read { Bytes, Nothing, Ended };
     // One read of standard input into the decoder, after waiting up to
     // `timeout_ms` for bytes to come. Ended: hung up, closed or failed.
     Read read_input(int timeout_ms, std::vector<TerminalEvent>& events);
-    bool read_terminal(Deferred& deferred);
+    void read_terminal(Deferred& deferred);
     void take_piped_bytes();
     bool deliver_piped_key(Deferred& deferred);
-    // A decoded key: queued, or acted on as a control key. True if queued.
-    bool key(const INPUT_RECORD& record, Deferred& deferred);
+    // A decoded key: queued, or acted on as a control key.
+    void key(const INPUT_RECORD& record, Deferred& deferred);
     void reply(const TerminalEvent& event);
-    void handle_signals(Deferred& deferred);
+    void handle_signals();
+    // The control thread: raises the control events of signals as they come.
+    bool start_control_thread();
+    void watch_control_signals();
+    void stop_control_thread();
 
     // Reads the answers to the keyboard protocol queries if they are still
-    // due, for a short while at most.
-    void await_query_replies();
+    // due, until a short while after the queries went out at most. Keys typed
+    // meanwhile are queued when `keep_keys` is set.
+    void await_query_replies(bool keep_keys);
     void enter_terminals();
-    void leave_terminals();
+    // On the program's thread the screen is brought up to date first.
+    void leave_terminals(bool on_program_thread);
     void arm_rescues();
     void suspend();
     void resume();
@@ -139,6 +169,14 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     TerminalInputDecoder decoder_;
     std::vector<Terminal> terminals_;
     std::mutex mutex_;
+    const std::thread::id program_thread_ = std::this_thread::get_id();
+    std::array<int, 2> control_stop_{-1, -1};  // a pipe: readable once the control thread is to end
+    std::mutex control_mutex_;
+    std::condition_variable control_ended_;
+    bool control_running_ = false;
+    // The program's thread's signal mask before the host blocked the signals
+    // that the control thread takes.
+    std::optional<sigset_t> program_mask_;
 
     std::string outgoing_;                   // host sequences and frames for the next write
     std::vector<ConsoleCell> window_cells_;  // a window narrower than the buffer, gathered
@@ -146,9 +184,13 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     bool redraw_ = true;                     // draw even if the model reports no change
     bool input_ended_ = false;
     bool close_raised_ = false;
-    bool resumed_ = false;  // a SIGCONT noted now is our own resumption
-    bool shut_down_ = false;
+    bool resumed_ = false;        // a SIGCONT noted now is our own resumption
+    bool program_woken_ = false;  // the program's signal wake-up was seen readable
+    std::atomic<bool> shut_down_{false};
     Kitty kitty_ = Kitty::Absent;
+    // When the answers to the start-up queries are given up on: set when the
+    // queries go out.
+    std::optional<std::chrono::steady_clock::time_point> replies_due_;
 };
 
 }  // namespace platform

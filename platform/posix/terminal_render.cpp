@@ -110,7 +110,9 @@ void TerminalRenderer::draw(const Frame& frame) {
     for (int y = 0; y < rows_; ++y)
         draw_row(frame, y);
 
+    frame_cursor_.reset();
     if (cursor_inside) {
+        frame_cursor_ = TermCursor{frame.cursor_x, frame.cursor_y, false};
         // A wrap pending after the last column leaves the cursor shown in
         // that column, so it is already where it should be.
         if (at_.x != frame.cursor_x || at_.y != frame.cursor_y) {
@@ -217,6 +219,17 @@ void TerminalRenderer::move_for_write(int x, int y) {
     if (at_.x == x && at_.y == y && !at_.wrap_pending) return;
     out_ += move_sequence(x, y);
     at_ = {x, y, false};
+}
+
+void TerminalRenderer::end_at_cursor() {
+    if (!known_ || !frame_cursor_) return;
+    const TermCursor cursor = *frame_cursor_;
+    append_cursor_position(out_, cursor.x, cursor.y);
+    const auto row = std::span(shown_).subspan(static_cast<std::size_t>(cursor.y) * static_cast<std::size_t>(cols_),
+                                               static_cast<std::size_t>(cols_));
+    const bool empty_row = std::all_of(row.begin(), row.end(), [](ConsoleCell c) { return c == kBlank; });
+    if (cursor.x != 0 || !empty_row) out_ += "\r\n";
+    known_ = false;
 }
 
 void TerminalRenderer::scroll_up(int rows) {

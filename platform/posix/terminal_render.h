@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -55,6 +56,12 @@ class TerminalRenderer {
     // draw redraws it all anyway).
     void scroll_up(int rows);
     void bell();
+    // Appends what leaves the terminal's cursor where the last frame showed
+    // it, on a line of its own for what others write next: moved on to the
+    // next line unless it stands at the start of an empty row. Nothing when
+    // that cursor lay outside the frame. What the terminal shows is unknown
+    // afterwards.
+    void end_at_cursor();
     // After a change of the terminal's size, or when something else may have
     // written to it (a suspend and resume): the next draw redraws everything.
     void reset(int cols, int rows);
@@ -88,6 +95,8 @@ class TerminalRenderer {
     TermCursor at_;
     std::uint8_t pen_ = 7;
     bool cursor_shown_ = false;
+    // The last frame's cursor, when it lay inside the frame.
+    std::optional<TermCursor> frame_cursor_;
     std::string out_;
 };
 

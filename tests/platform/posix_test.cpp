@@ -266,36 +266,61 @@ TEST_F(Pty, SizeComesFromTheTerminalWithAFallbackForNothingOrZero) {
 
 struct Signals : ::testing::Test {
     void SetUp() override { ASSERT_TRUE(watch_signals()); }
-    void TearDown() override { unwatch_signals(); }
-    static bool woken() {
-        pollfd p{signal_wake_fd(), POLLIN, 0};
+    void TearDown() override {
+        unwatch_signals();
+        posix_calls() = system_posix_calls();
+    }
+    static bool woken(SignalQueue queue) {
+        pollfd p{signal_wake_fd(queue), POLLIN, 0};
         return ::poll(&p, 1, 0) == 1;
     }
 };
 
-TEST_F(Signals, AreNotedWakeTheHostAndAreTakenOnce) {
+TEST_F(Signals, AreNotedWakeTheirQueueAndAreTakenOnce) {
     struct Case {
         int number;
         HostSignal signal;
+        SignalQueue queue;
     };
     const Case cases[] = {
-        {SIGINT, HostSignal::Interrupt}, {SIGQUIT, HostSignal::Quit},    {SIGTERM, HostSignal::Terminate},
-        {SIGHUP, HostSignal::HangUp},    {SIGTSTP, HostSignal::Suspend}, {SIGCONT, HostSignal::Continue},
-        {SIGWINCH, HostSignal::Resize},
+        {SIGINT, HostSignal::Interrupt, SignalQueue::Control},  {SIGQUIT, HostSignal::Quit, SignalQueue::Control},
+        {SIGTERM, HostSignal::Terminate, SignalQueue::Control}, {SIGHUP, HostSignal::HangUp, SignalQueue::Control},
+        {SIGTSTP, HostSignal::Suspend, SignalQueue::Program},   {SIGCONT, HostSignal::Continue, SignalQueue::Program},
+        {SIGWINCH, HostSignal::Resize, SignalQueue::Program},
     };
-    EXPECT_FALSE(woken());
+    for (const SignalQueue queue : {SignalQueue::Control, SignalQueue::Program})
+        EXPECT_FALSE(woken(queue));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.number);
+        const SignalQueue other = c.queue == SignalQueue::Control ? SignalQueue::Program : SignalQueue::Control;
         ASSERT_EQ(::raise(c.number), 0);  // the process survives even the deadly ones
         ::raise(c.number);                // twice is still one
-        EXPECT_TRUE(woken());
-        HostSignals taken = take_signals();
+        EXPECT_TRUE(woken(c.queue));
+        EXPECT_FALSE(woken(other));
+        EXPECT_TRUE(take_signals(other).empty());
+        HostSignals taken = take_signals(c.queue);
         EXPECT_TRUE(taken.has(c.signal));
         taken.remove(c.signal);
         EXPECT_TRUE(taken.empty());
-        EXPECT_FALSE(woken());
-        EXPECT_TRUE(take_signals().empty());
+        EXPECT_FALSE(woken(c.queue));
+        EXPECT_TRUE(take_signals(c.queue).empty());
     }
+}
+
+// Looking for signals between two keys costs nothing while none is noted.
+TEST_F(Signals, ALookWithNothingNotedMakesNoSystemCall) {
+    static int reads;
+    reads = 0;
+    posix_calls().read = [](int fd, void* buffer, std::size_t count) {
+        ++reads;
+        return ::read(fd, buffer, count);
+    };
+    for (int i = 0; i < 100; ++i)
+        EXPECT_TRUE(take_signals(SignalQueue::Program).empty());
+    EXPECT_EQ(reads, 0);
+    ::raise(SIGWINCH);
+    EXPECT_TRUE(take_signals(SignalQueue::Program).has(HostSignal::Resize));
+    EXPECT_GT(reads, 0);
 }
 
 TEST_F(Signals, UnwatchGivesThePreviousDispositionsBack) {
@@ -311,7 +336,7 @@ TEST_F(Signals, UnwatchGivesThePreviousDispositionsBack) {
     ::sigaction(SIGWINCH, nullptr, &after);
     EXPECT_EQ(after.sa_handler, SIG_IGN);
     ::sigaction(SIGWINCH, &before, nullptr);
-    EXPECT_EQ(signal_wake_fd(), -1);
+    EXPECT_EQ(signal_wake_fd(SignalQueue::Program), -1);
     ASSERT_TRUE(watch_signals());
 }
 

@@ -14,6 +14,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 namespace platform {
@@ -100,6 +101,7 @@ PtyProcess::~PtyProcess() {
 
 void PtyProcess::start(const std::string& program, const std::vector<std::string>& args, const Options& options) {
     kitty_terminal_ = options.kitty_terminal;
+    silent_terminal_ = options.silent_terminal;
     int input_pipe[2] = {-1, -1};
     int output_pipe[2] = {-1, -1};
     if (options.input == Stream::Pipe) check(::pipe2(input_pipe, O_CLOEXEC) == 0, "pipe");
@@ -115,12 +117,21 @@ void PtyProcess::start(const std::string& program, const std::vector<std::string
     check(pid_ >= 0, "fork");
     if (pid_ == 0) {
         ::setpgid(0, 0);
-        ::dup2(options.input == Stream::Pipe ? input_pipe[0] : slave_, STDIN_FILENO);
-        ::dup2(options.output == Stream::Pipe ? output_pipe[1] : slave_, STDOUT_FILENO);
+        auto bind = [this](Stream stream, int pipe_end, int fd) {
+            if (stream == Stream::Closed) {
+                ::close(fd);
+            } else {
+                ::dup2(stream == Stream::Pipe ? pipe_end : slave_, fd);
+            }
+        };
+        bind(options.input, input_pipe[0], STDIN_FILENO);
+        bind(options.output, output_pipe[1], STDOUT_FILENO);
         sigset_t none;
         sigemptyset(&none);
         ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
         ::signal(SIGPIPE, SIG_DFL);
+        for (const int number : options.ignored_signals)
+            ::signal(number, SIG_IGN);
         // Programs killed by SIGQUIT or SIGABRT on purpose leave no core file.
         const rlimit no_core{0, 0};
         ::setrlimit(RLIMIT_CORE, &no_core);
@@ -176,7 +187,7 @@ void PtyProcess::take(int fd, std::string& into, bool to_screen) {
     }
     screen_.feed(chunk);
     // The emulator's answers to queries go back as the terminal's input.
-    if (const std::string replies = screen_.take_replies(); !replies.empty()) type(replies);
+    if (const std::string replies = screen_.take_replies(); !replies.empty() && !silent_terminal_) type(replies);
 }
 
 bool PtyProcess::pump(std::chrono::steady_clock::time_point deadline) {
@@ -228,7 +239,7 @@ bool PtyProcess::read_until_output_closed() {
     return read_until([&] { return output_pipe_ < 0; });
 }
 
-std::optional<int> PtyProcess::wait_status() {
+std::optional<int> PtyProcess::wait_status(Reading reading) {
     const auto deadline = std::chrono::steady_clock::now() + kTimeout;
     for (;;) {
         int status = 0;
@@ -241,8 +252,25 @@ std::optional<int> PtyProcess::wait_status() {
             }
             return status;
         }
-        if (!pump(deadline)) return std::nullopt;
+        if (reading == Reading::Output) {
+            if (!pump(deadline)) return std::nullopt;
+            continue;
+        }
+        // Only the end is waited for: SIGCHLD, or the time running out.
+        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        pollfd p{child_signals_, POLLIN, 0};
+        if (::poll(&p, 1, 10) == 1) {
+            signalfd_siginfo info;
+            while (::read(child_signals_, &info, sizeof info) > 0) {
+            }
+        }
     }
+}
+
+bool PtyProcess::in_system_call(long number) const {
+    std::ifstream state("/proc/" + std::to_string(pid_) + "/syscall");
+    long current = -1;
+    return static_cast<bool>(state >> current) && current == number;
 }
 
 termios PtyProcess::modes() const {

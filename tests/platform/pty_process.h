@@ -31,9 +31,15 @@ void set_pty_size(int master, int cols, int rows);
 
 class PtyProcess {
   public:
-    enum class Stream { Terminal, Pipe };
+    // Closed: the program starts without that descriptor.
+    enum class Stream { Terminal, Pipe, Closed };
 
     struct Options {
+        // The first four, as brace lists give them; the rest by name.
+        Options(Stream input_stream = Stream::Terminal, Stream output_stream = Stream::Terminal, std::string piped = {},
+                bool kitty = false)
+            : input(input_stream), output(output_stream), piped_input(std::move(piped)), kitty_terminal(kitty) {}
+
         Stream input = Stream::Terminal;
         Stream output = Stream::Terminal;
         // Written to standard input when it is a pipe, which is then closed.
@@ -41,6 +47,11 @@ class PtyProcess {
         // Answer the kitty keyboard protocol query as a terminal with the
         // protocol would (flags 0), before the emulator's own replies.
         bool kitty_terminal = false;
+        // A terminal that answers no query at all.
+        bool silent_terminal = false;
+        // Signals the program starts ignoring, as a shell's background job
+        // or nohup starts it.
+        std::vector<int> ignored_signals;
     };
 
     static constexpr std::chrono::seconds kTimeout{10};
@@ -86,9 +97,16 @@ class PtyProcess {
     const std::string& output_bytes() const { return output_bytes_; }
 
     // The program's next change of state (exit, death, stop) as a wait status;
-    // nothing after kTimeout. Reads terminal output meanwhile, so a program
-    // blocked on a full terminal cannot stall it.
-    std::optional<int> wait_status();
+    // nothing after kTimeout. Unless told `Reading::Nothing`, reads terminal
+    // output meanwhile, so a program blocked on a full terminal cannot stall
+    // it.
+    enum class Reading { Output, Nothing };
+    std::optional<int> wait_status(Reading reading = Reading::Output);
+
+    // Whether the program's first thread is in the system call `number`
+    // (SYS_write, ...), waiting for it to end; false when the program's state
+    // cannot be read.
+    bool in_system_call(long number) const;
 
     termios modes() const;
     const termios& initial_modes() const { return initial_modes_; }
@@ -106,6 +124,7 @@ class PtyProcess {
     pid_t pid_ = -1;
     bool exited_ = false;
     bool kitty_terminal_ = false;
+    bool silent_terminal_ = false;
     termios initial_modes_{};
     VtermScreen screen_;
     std::string terminal_bytes_;

@@ -7,13 +7,20 @@
 //   F1               scrolls the whole buffer up one row
 //   F2, F3           hide and show the cursor
 //   F4               beeps
+//   F5               shows "busy" and computes, calling nothing, until a
+//                    control handler has run
+//   F6               writes output without end (cells and frames on the
+//                    console, bytes when redirected) until a control handler
+//                    has run
 //   Escape           ends the program through crt::exit(0)
+// A failed WriteFile ends it with status 4.
 // On the console it starts with "ready <cols>x<rows>" in the top row and writes
 // "size <cols>x<rows>" there when the buffer changes size. Control keys that
 // arrive as keys (processed input off) are echoed as ^ and their letter.
 //
 // Options: --handler registers a control handler that handles every event;
 // the program then shows "<event N>" for each. --raw turns processed input off.
+// --greet writes "ready" and a line end first when output is redirected.
 #include <atomic>
 #include <string>
 #include <string_view>
@@ -28,6 +35,15 @@ bool g_console = false;  // standard output is the console's screen
 COORD g_size{80, 25};
 COORD g_cursor{0, 0};
 std::atomic<unsigned> g_events{0};  // bit per control event type, set by the handler thread
+
+constexpr int kWriteFailed = 4;
+
+void write_out(std::string_view bytes) {
+    DWORD written = 0;
+    if (!WriteFile(g_output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        crt::exit(kWriteFailed);
+    }
+}
 
 BOOL on_control_event(DWORD type) {
     g_events.fetch_or(1u << type);
@@ -46,8 +62,7 @@ void scroll_up() {
 
 void new_line() {
     if (!g_console) {
-        DWORD written = 0;
-        WriteFile(g_output, "\n", 1, &written, nullptr);
+        write_out("\n");
         return;
     }
     g_cursor.X = 0;
@@ -61,8 +76,7 @@ void new_line() {
 
 void put(std::string_view text) {
     if (!g_console) {
-        DWORD written = 0;
-        WriteFile(g_output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        write_out(text);
         return;
     }
     for (const char c : text) {
@@ -117,6 +131,29 @@ void resized() {
     title("size " + size_text());
 }
 
+// No console call in the loop: only a handler running on a thread of its own
+// can end it.
+void compute_until_an_event() {
+    put("busy");
+    Sleep(0);
+    volatile unsigned long spins = 0;
+    while (g_events.load() == 0)
+        spins = spins + 1;
+}
+
+// A terminal or pipe that nobody reads fills up, and the write blocks.
+void write_until_an_event() {
+    const std::string chunk(4096, '#');
+    for (unsigned long n = 0; g_events.load() == 0; ++n) {
+        if (!g_console) {
+            write_out(chunk);
+            continue;
+        }
+        put(std::string(1, static_cast<char>('a' + n % 26)));
+        Sleep(0);
+    }
+}
+
 void key(const KEY_EVENT_RECORD& k) {
     if (!k.bKeyDown) return;
     const auto ch = static_cast<unsigned char>(k.uChar.AsciiChar);
@@ -134,6 +171,12 @@ void key(const KEY_EVENT_RECORD& k) {
             return;
         case VK_F4:
             Beep(800, 200);
+            return;
+        case VK_F5:
+            compute_until_an_event();
+            return;
+        case VK_F6:
+            write_until_an_event();
             return;
         case VK_RETURN:
             new_line();
@@ -156,10 +199,12 @@ int main(int argc, char** argv) {
     DWORD mode = 0;
     GetConsoleMode(g_input, &mode);
     mode |= ENABLE_PROCESSED_INPUT | ENABLE_WINDOW_INPUT;
+    bool greet = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
         if (option == "--handler") SetConsoleCtrlHandler(on_control_event, TRUE);
         if (option == "--raw") mode &= ~ENABLE_PROCESSED_INPUT;
+        if (option == "--greet") greet = true;
     }
     SetConsoleMode(g_input, mode);
 
@@ -170,6 +215,8 @@ int main(int argc, char** argv) {
         g_cursor = {0, 1};
         place_cursor();
         title("ready " + size_text());
+    } else if (greet) {
+        write_out("ready\n");
     }
 
     for (;;) {

@@ -9,15 +9,18 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/console_api.h"
@@ -35,6 +38,9 @@ using std::chrono::steady_clock;
 // Far longer than anything here takes when it works; a wait that should have
 // ended early but runs this long fails the test.
 constexpr DWORD kLongWait = 5000;
+// A wait on a terminal, which lasts its whole time: long enough for the lone
+// Escape's timeout to pass within it.
+constexpr DWORD kTerminalWait = 150;
 // A VT220-class terminal's answer to the primary device attributes query.
 constexpr std::string_view kDeviceAttributesReply = "\x1b[?62;22c";
 
@@ -285,7 +291,7 @@ TEST_F(HostTest, ShortAndInterruptedCallsLoseNothing) {
     pump();
     EXPECT_EQ(screen->text(1), " interrupted");
     type("12345\x1b[B");
-    Sleep(kLongWait);
+    Sleep(kTerminalWait);
     Sleep(0);
     ConsoleModel& model = host->console();
     ASSERT_EQ(model.input_count(), 6u);
@@ -341,6 +347,46 @@ TEST_F(HostTest, ShutdownGivesTheTerminalBackOnce) {
     EXPECT_EQ(received.size(), size);
 }
 
+// The shell goes on below what the program showed, on a line of its own: the
+// cursor's line is ended unless it stands at the start of an empty row.
+TEST_F(HostTest, TheShellStartsOnALineOfItsOwn) {
+    struct Case {
+        const char* name;
+        COORD cursor;
+        std::string_view ending;
+    };
+    const Case cases[] = {
+        {"after text", {4, 1}, "\x1b[2;5H\r\n"},
+        {"at the start of a row that holds text", {0, 1}, "\x1b[2H\r\n"},
+        {"at the start of an empty row", {0, 2}, "\x1b[3H"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        received.clear();
+        start_on_terminal(10, 4);
+        write_text({0, 1}, "text");
+        SetConsoleCursorPosition(out(), c.cursor);
+        Sleep(0);
+        stop_host();
+        pump();
+        EXPECT_TRUE(received.ends_with(std::string(kTerminalRestore) + std::string(c.ending))) << received;
+    }
+}
+
+// A terminal that has not answered the start-up queries by the time they are
+// due never will: a program that ends after that does not wait for it.
+TEST_F(HostTest, AnswersThatNeverCameAreNotWaitedForAtTheEnd) {
+    start_on_terminal(10, 3);
+    queried = false;  // this terminal answers nothing
+    Sleep(static_cast<DWORD>(kReplyPatience.count()) + 50);
+    const auto start = steady_clock::now();
+    host->shutdown();
+    EXPECT_LT(steady_clock::now() - start, kReplyPatience / 2);
+    termios after{};
+    ASSERT_EQ(::tcgetattr(slave, &after), 0);
+    EXPECT_TRUE(same_modes(after, initial));
+}
+
 // --- Keyboard protocols -----------------------------------------------------------
 
 TEST_F(HostTest, KittyFlagsArePushedOnlyWhenTheTerminalAnswersTheQuery) {
@@ -388,10 +434,12 @@ TEST_F(HostTest, NoQueriesWhereTheKeysDoNotComeFromTheSameTerminal) {
 
 // --- Keys from the terminal ---------------------------------------------------------
 
-TEST_F(HostTest, TypedKeysEndTheWaitAndAreAllQueued) {
+// Sleep is the thread waiting the time given: keys typed meanwhile are queued,
+// and the program sees them once it looks again.
+TEST_F(HostTest, ATerminalWaitLastsTheTimeGivenAndQueuesTheKeysTyped) {
     start_on_terminal(10, 3);
     type("ab\x1b[A");
-    EXPECT_LT(timed_sleep(kLongWait).count(), kLongWait);
+    EXPECT_GE(timed_sleep(kTerminalWait).count(), kTerminalWait);
     ConsoleModel& model = host->console();
     ASSERT_EQ(model.input_count(), 3u);
     INPUT_RECORD records[3];
@@ -405,9 +453,8 @@ TEST_F(HostTest, ALoneEscapeBecomesEscapeAfterTheTimeoutWithinAWait) {
     start_on_terminal(10, 3);
     type("\x1b");
     EXPECT_FALSE(peek());  // too early to tell Escape from the start of a sequence
-    const milliseconds took = timed_sleep(kLongWait);
-    EXPECT_GE(took, kEscapeTimeout - milliseconds(5));
-    EXPECT_LT(took.count(), kLongWait);
+    static_assert(milliseconds(kTerminalWait) > kEscapeTimeout);
+    Sleep(kTerminalWait);
     INPUT_RECORD record{};
     ASSERT_EQ(host->console().read_input(std::span(&record, 1)), 1u);
     EXPECT_EQ(record.Event.KeyEvent.wVirtualKeyCode, VK_ESCAPE);
@@ -491,6 +538,25 @@ TEST_F(HostTest, PipedKeysArriveOnePerWaitAndThatWaitReturnsAtOnce) {
     EXPECT_TRUE(take_events().empty());
 }
 
+// A key costs the read of its share of a chunk of input and nothing else:
+// no look for signals that makes a system call while none has come.
+TEST_F(HostTest, PipedKeysCostNoSystemCallEach) {
+    start_piped(false);
+    static int reads;
+    reads = 0;
+    posix_calls().read = [](int fd, void* buffer, std::size_t count) {
+        ++reads;
+        return ::read(fd, buffer, count);
+    };
+    constexpr std::size_t kKeys = 200;
+    pipe_keys(std::string(kKeys, 'k'));
+    for (std::size_t i = 0; i < kKeys; ++i) {
+        Sleep(kLongWait);
+        ASSERT_EQ(key_chars(host->console()), "k");
+    }
+    EXPECT_LE(reads, 2);
+}
+
 TEST_F(HostTest, PipedInputThatEndsRaisesTheCloseEventAfterTheLastKey) {
     start_piped(false);
     pipe_keys("x\x1b");
@@ -548,6 +614,26 @@ constexpr std::string_view kF1 = "\x1bOP";
 constexpr std::string_view kF2 = "\x1bOQ";
 constexpr std::string_view kF3 = "\x1bOR";
 constexpr std::string_view kF4 = "\x1bOS";
+constexpr std::string_view kF5 = "\x1b[15~";
+constexpr std::string_view kF6 = "\x1b[17~";
+
+// How SIGINT and SIGQUIT (or their keys) end the program when no handler
+// takes their events: killed by the signal; SIGTERM and SIGHUP: the status of
+// their events, handled or not. The terminal is given back either way.
+void expect_ended_by(PtyProcess& process, int signal) {
+    const auto status = process.wait_status();
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    if (signal == SIGINT || signal == SIGQUIT) {
+        ASSERT_TRUE(WIFSIGNALED(*status)) << *status;
+        EXPECT_EQ(WTERMSIG(*status), signal);
+    } else {
+        ASSERT_TRUE(WIFEXITED(*status)) << *status;
+        EXPECT_EQ(WEXITSTATUS(*status),
+                  control_event_exit_status(signal == SIGTERM ? CTRL_SHUTDOWN_EVENT : CTRL_CLOSE_EVENT));
+    }
+    EXPECT_TRUE(same_modes(process.modes(), process.initial_modes()));
+    EXPECT_TRUE(process.screen().cursor_visible());
+}
 
 struct Program : ::testing::Test {
     PtyProcess pty{kCols, kRows};
@@ -648,12 +734,7 @@ TEST_F(Program, CtrlCAndCtrlBackslashEndItAsTheSignalsWouldAfterGivingTheTermina
         } else {
             fresh.type(c.key);
         }
-        const auto status = fresh.wait_status();
-        ASSERT_TRUE(status.has_value());
-        ASSERT_TRUE(WIFSIGNALED(*status));
-        EXPECT_EQ(WTERMSIG(*status), c.signal);
-        EXPECT_TRUE(same_modes(fresh.modes(), fresh.initial_modes()));
-        EXPECT_TRUE(fresh.screen().cursor_visible());
+        expect_ended_by(fresh, c.signal);
     }
 }
 
@@ -696,13 +777,145 @@ TEST_F(Program, TerminationAndHangUpRaiseTheirEventsThenEndIt) {
         fresh.start(kDemo, c.args);
         ASSERT_TRUE(fresh.read_until_row(0, "ready"));
         fresh.signal(c.signal);
+        expect_ended_by(fresh, c.signal);
+    }
+}
+
+// Every signal whose default action ends the process gives the terminal back
+// first (modes, and the protocols turned on), then ends it as that signal
+// would.
+TEST_F(Program, EverySignalThatEndsItGivesTheTerminalBackFirst) {
+    for (const int number : {SIGXCPU, SIGXFSZ, SIGSYS, SIGTRAP, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGPWR,
+                             SIGSTKFLT, SIGIO, SIGRTMIN, SIGRTMAX}) {
+        SCOPED_TRACE(::strsignal(number));
+        PtyProcess fresh(kCols, kRows);
+        fresh.start(kDemo);
+        ASSERT_TRUE(fresh.read_until_row(0, "ready"));
+        fresh.signal(number);
         const auto status = fresh.wait_status();
         ASSERT_TRUE(status.has_value());
-        ASSERT_TRUE(WIFEXITED(*status)) << *status;
-        EXPECT_EQ(WEXITSTATUS(*status),
-                  control_event_exit_status(c.signal == SIGTERM ? CTRL_SHUTDOWN_EVENT : CTRL_CLOSE_EVENT));
+        ASSERT_TRUE(WIFSIGNALED(*status)) << *status;
+        EXPECT_EQ(WTERMSIG(*status), number);
         EXPECT_TRUE(same_modes(fresh.modes(), fresh.initial_modes()));
         EXPECT_TRUE(fresh.screen().cursor_visible());
+        EXPECT_NE(fresh.terminal_bytes().find("\x1b[?9001l\x1b[?2004l"), std::string::npos);
+    }
+}
+
+// Started as nohup or a non-interactive shell's background job starts it: the
+// signals it was started ignoring, and the keys that stand for them, leave it
+// running.
+TEST_F(Program, SignalsStartedIgnoredStayIgnored) {
+    PtyProcess::Options options;
+    options.ignored_signals = {SIGINT, SIGQUIT, SIGHUP};
+    pty.start(kDemo, {}, options);
+    ASSERT_TRUE(shows(0, "ready"));
+    for (const int number : options.ignored_signals)
+        pty.signal(number);
+    pty.type(
+        "\x03\x1c"
+        "x");
+    ASSERT_TRUE(shows(1, "x"));
+    pty.type(kEscape);
+    expect_exit(0);
+    expect_given_back();
+}
+
+// A missing standard stream is an empty input or an output that fails, never
+// a descriptor the program opens for itself.
+TEST_F(Program, ClosedStandardStreams) {
+    using Stream = PtyProcess::Stream;
+    struct Case {
+        const char* name;
+        Stream input;
+        Stream output;
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {"no input: the end of input at once",
+         Stream::Closed,
+         Stream::Pipe,
+         {},
+         control_event_exit_status(CTRL_CLOSE_EVENT)},
+        {"no input and no output: writes fail", Stream::Closed, Stream::Closed, {"--greet"}, 4},
+        {"no output: writes fail", Stream::Pipe, Stream::Closed, {"--greet"}, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PtyProcess fresh(kCols, kRows);
+        fresh.start(kDemo, c.args, {c.input, c.output, "ab"});
+        const auto status = fresh.wait_status();
+        ASSERT_TRUE(status.has_value()) << "the program did not end";
+        ASSERT_TRUE(WIFEXITED(*status)) << *status;
+        EXPECT_EQ(WEXITSTATUS(*status), c.status);
+        EXPECT_EQ(fresh.output_bytes(), "");
+    }
+}
+
+// Control events come as the signals do, on a thread of their own, while the
+// program's thread computes without ever calling the console.
+TEST_F(Program, SignalsReachTheHandlersWhileTheProgramComputes) {
+    start({"--handler"});
+    pty.type(kF5);
+    ASSERT_TRUE(shows(1, "busy"));
+    pty.signal(SIGINT);
+    ASSERT_TRUE(shows(1, "busy<event 0>"));
+    pty.type(kEscape);
+    expect_exit(0);
+    expect_given_back();
+}
+
+TEST_F(Program, SignalsEndItWhileItComputes) {
+    for (const int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(signal));
+        PtyProcess fresh(kCols, kRows);
+        fresh.start(kDemo);
+        ASSERT_TRUE(fresh.read_until_row(0, "ready"));
+        fresh.type(kF5);
+        ASSERT_TRUE(fresh.read_until_row(1, "busy"));
+        fresh.signal(signal);
+        expect_ended_by(fresh, signal);
+    }
+}
+
+// The program's thread is stuck in a write to a terminal or a pipe that
+// nobody reads: SIGTERM still raises its event and ends the process, and the
+// terminal gets its modes back.
+TEST_F(Program, TerminationEndsItWhileItsOutputIsBlocked) {
+    using Stream = PtyProcess::Stream;
+    struct Case {
+        Stream output;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {Stream::Terminal, {}},
+        {Stream::Terminal, {"--handler"}},
+        {Stream::Pipe, {"--greet"}},
+        {Stream::Pipe, {"--greet", "--handler"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << (c.output == Stream::Pipe ? "pipe" : "terminal") << " " << c.args.size());
+        PtyProcess fresh(kCols, kRows);
+        fresh.start(kDemo, c.args, {PtyProcess::Stream::Terminal, c.output});
+        if (c.output == Stream::Pipe) {
+            ASSERT_TRUE(fresh.read_until([&] { return fresh.output_bytes() == "ready\n"; }));
+        } else {
+            ASSERT_TRUE(fresh.read_until_row(0, "ready"));
+        }
+        fresh.type(kF6);
+        // Nothing is read from here on: the program's writes fill the pipe
+        // or the terminal, and the next one blocks.
+        const auto give_up = steady_clock::now() + PtyProcess::kTimeout;
+        while (!fresh.in_system_call(SYS_write) && steady_clock::now() < give_up)
+            std::this_thread::sleep_for(milliseconds(5));
+        ASSERT_TRUE(fresh.in_system_call(SYS_write)) << "the program's output never blocked";
+        fresh.signal(SIGTERM);
+        const auto status = fresh.wait_status(PtyProcess::Reading::Nothing);
+        ASSERT_TRUE(status.has_value()) << "the program did not end";
+        ASSERT_TRUE(WIFEXITED(*status)) << *status;
+        EXPECT_EQ(WEXITSTATUS(*status), control_event_exit_status(CTRL_SHUTDOWN_EVENT));
+        EXPECT_TRUE(same_modes(fresh.modes(), fresh.initial_modes()));
     }
 }
 
@@ -773,7 +986,7 @@ TEST_F(Program, FollowsTheTerminalsSize) {
 }
 
 TEST_F(Program, RedirectedOutputWithKeysFromTheTerminal) {
-    pty.start(kDemo, {}, {PtyProcess::Stream::Terminal, PtyProcess::Stream::Pipe, "", false});
+    pty.start(kDemo, {}, {PtyProcess::Stream::Terminal, PtyProcess::Stream::Pipe});
     pty.type("hi\r");
     pty.type(kEscape);
     ASSERT_TRUE(pty.read_until_output_closed());
@@ -800,7 +1013,7 @@ TEST_F(Program, NegotiatesTheKittyProtocolWithATerminalThatHasIt) {
 // --- Piped standard input -------------------------------------------------------------
 
 TEST_F(Program, PipedKeysWithTheScreenOnTheTerminal) {
-    pty.start(kDemo, {"--handler"}, {PtyProcess::Stream::Pipe, PtyProcess::Stream::Terminal, "one\rtwo", false});
+    pty.start(kDemo, {"--handler"}, {PtyProcess::Stream::Pipe, PtyProcess::Stream::Terminal, "one\rtwo"});
     ASSERT_TRUE(shows(2, "two<event 2>"));
     EXPECT_EQ(pty.screen().text(1), "one");
     expect_exit(kEndOfInputExitStatus);
@@ -833,7 +1046,7 @@ TEST_F(Program, PipedKeysAndRedirectedOutputGiveExactBytes) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PtyProcess fresh(kCols, kRows);
-        fresh.start(kDemo, c.args, {PtyProcess::Stream::Pipe, PtyProcess::Stream::Pipe, c.input, false});
+        fresh.start(kDemo, c.args, {PtyProcess::Stream::Pipe, PtyProcess::Stream::Pipe, c.input});
         ASSERT_TRUE(fresh.read_until_output_closed());
         EXPECT_EQ(fresh.output_bytes(), c.output);
         const auto status = fresh.wait_status();
