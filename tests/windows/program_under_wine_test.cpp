@@ -76,8 +76,11 @@ TEST_F(ProgramUnderWine, ConvertsRejectsAndStartsTheNextPassOnAnyKey) {
     ASSERT_TRUE(pty_.read_until([&] { return pty_.screen().cursor_x() == static_cast<int>(kNumberPrompt.size()) + 1; }))
         << "the cursor waits after \"? \" at column " << pty_.screen().cursor_x();
 
-    answer(0, kNumberPrompt, "255");
-    ASSERT_TRUE(pty_.read_until_row(1, kBasePrompt));
+    // Editing keys come as console key events too: Left, then Backspace takes
+    // out the 6 before the cursor.
+    pty_.type("2565\x1b[D\x7f\r");
+    ASSERT_TRUE(pty_.read_until_row(1, kBasePrompt)) << pty_.screen().text(1);
+    EXPECT_EQ(pty_.screen().text(0), std::string(kNumberPrompt) + " 255");
     answer(1, kBasePrompt, "16");
     ASSERT_TRUE(pty_.read_until_row(3, kExitHint)) << pty_.screen().text(3);
     EXPECT_EQ(pty_.screen().text(2), "d15 d15");
@@ -92,7 +95,7 @@ TEST_F(ProgramUnderWine, ConvertsRejectsAndStartsTheNextPassOnAnyKey) {
     ASSERT_TRUE(pty_.read_until_row(7, kExitHint)) << pty_.screen().text(7);
     EXPECT_EQ(pty_.screen().text(6), "Wrong input!");
 
-    // A large base: one digit per base's worth, most significant first.
+    // The largest number in the largest base.
     pty_.type(" ");
     ASSERT_TRUE(pty_.read_until_row(8, kNumberPrompt));
     answer(8, kNumberPrompt, "999999999999999");
