@@ -1,9 +1,69 @@
-// Program entry. The conversion loop arrives with the console runtime; until
-// then the program starts and ends.
-#include "runtime/core/startup.h"
+// Program entry: clear the screen once, then ask for a number and a base,
+// answer with the digits or "Wrong input!", and wait for a key, until that
+// key is Escape.
+#include <cstdint>
+#include <string_view>
 
+#include "app/digits.h"
+#include "runtime/console/geometry.h"
+#include "runtime/console/handle.h"
+#include "runtime/core/startup.h"
+#include "runtime/core/text.h"
+#include "runtime/input/input_statement.h"
+#include "runtime/input/keyboard.h"
+
+namespace {
+
+constexpr std::string_view kNumberPrompt = "Decimal number  (max. 999999999999999)";
+constexpr std::string_view kBasePrompt = "in base (min. 2; max. 999999999999999)";
+constexpr std::string_view kWrongInput = "Wrong input!";
+constexpr std::string_view kExitHint = "<Esc> for exit";
+// Compared as a zero-terminated text: a key text holds one character, or two
+// for an extended key, so only the Escape key itself matches.
+constexpr char kEscape[] = "\x1b";
+
+constexpr std::int32_t kConsole = 0;
+constexpr std::int32_t kWaitWithoutLimit = -1;
+
+void print_on_console(rt::StringDescriptor* text, int flags) { rt::print_text(kConsole, text, flags); }
+
+// The prompt and "? ", the line editor, the line end; the first field of the
+// typed line goes into `field`.
+void ask(std::string_view prompt, rt::StringDescriptor& field) {
+    rt::input_statement(rt::text_view(prompt), 1, 1);
+    rt::input_text_field(&field, rt::kDescriptorSize, false);
+}
+
+}  // namespace
+
+// The command line is handed to the runtime and otherwise ignored.
 int main(int argc, char** argv) {
     rt::runtime_init(argc, argv);
     rt::run_module_constructors();
-    rt::runtime_end(0);
+    rt::console_clear(rt::kClearDefault);
+    for (;;) {
+        app::digit_index = 0;
+        ask(kNumberPrompt, app::number_text);
+        ask(kBasePrompt, app::base_text);
+        app::read_values();
+        bool answered = false;
+        if (!app::input_is_wrong()) {
+            app::divide_into_digits();
+            answered = app::print_digits(print_on_console);
+        }
+        if (answered) {
+            rt::print_finish(kConsole, rt::kPrintLineEnd);
+        } else {
+            // Digits that could not be written for want of memory get the
+            // answer a shortage in the round trip gives, never a partial line.
+            rt::print_text(kConsole, rt::text_view(kWrongInput), rt::kPrintLineEnd);
+        }
+        rt::print_text(kConsole, rt::text_view(kExitHint), rt::kPrintLineEnd);
+        // Only a key posted after the base's Enter ends the wait; any key but
+        // Escape is dropped here and never reaches the next prompt.
+        rt::wait_for_key(kWaitWithoutLimit);
+        if (rt::text_compare(rt::read_key_text(), rt::kDescriptorSize, kEscape, sizeof kEscape) == 0) {
+            rt::runtime_end(0);
+        }
+    }
 }

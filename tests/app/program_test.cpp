@@ -1,45 +1,454 @@
 // The program itself, run as a user runs it: on a terminal read through a
-// terminal emulator, and through pipes.
+// terminal emulator, checking the whole screen after every step, and through
+// pipes, checking every byte.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/platform/pty_process.h"
+
+extern char** environ;
 
 namespace {
 
 using platform::PtyProcess;
 
 constexpr const char* kProgram = BASECONV;
+constexpr int kCols = 80;
+constexpr int kRows = 25;
+
+constexpr std::string_view kNumberPrompt = "Decimal number  (max. 999999999999999)? ";
+constexpr std::string_view kBasePrompt = "in base (min. 2; max. 999999999999999)? ";
+constexpr std::string_view kWrong = "Wrong input!";
+constexpr std::string_view kExitHint = "<Esc> for exit";
+constexpr std::string_view kEscape = "\x1b";
+constexpr std::int64_t kMax = 999'999'999'999'999;
+
+std::string trimmed(std::string text) {
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+// The digit line for `number` in `base`, worked out here by repeated division
+// from the top: "d" and each digit's value and a blank, most significant first.
+std::string digit_line(std::int64_t number, std::int64_t base) {
+    std::int64_t place = 1;
+    while (number / place >= base)
+        place *= base;
+    std::string line;
+    for (; place > 0; place /= base) {
+        line += "d" + std::to_string(number / place) + " ";
+        number %= place;
+    }
+    return line;
+}
+
+// What the user should see from the top of the cleared screen: every line the
+// program showed, cut into rows of the terminal's width.
+class Transcript {
+  public:
+    explicit Transcript(int cols) : cols_(static_cast<std::size_t>(cols)) {}
+
+    void line(std::string_view text) {
+        do {
+            rows_.push_back(trimmed(std::string(text.substr(0, cols_))));
+            text.remove_prefix(std::min(text.size(), cols_));
+        } while (!text.empty());
+    }
+    // Both prompts with what was typed at them, the answer and the closing line.
+    void pass(std::string_view number, std::string_view base, std::string_view answer) {
+        line(std::string(kNumberPrompt) + std::string(number));
+        line(std::string(kBasePrompt) + std::string(base));
+        line(answer);
+        line(kExitHint);
+    }
+    // The first prompt of the next pass, nothing typed yet.
+    void next_prompt() { line(kNumberPrompt); }
+    void drop_last() { rows_.pop_back(); }
+
+    const std::vector<std::string>& rows() const { return rows_; }
+
+  private:
+    std::size_t cols_;
+    std::vector<std::string> rows_;
+};
+
+// Everything the terminal shows and has scrolled away, row by row, without
+// trailing blanks or trailing empty rows.
+std::vector<std::string> shown(PtyProcess& pty) {
+    std::vector<std::string> rows;
+    for (const std::u32string& line : pty.screen().scrollback())
+        rows.push_back(trimmed(platform::to_utf8(line)));
+    for (int y = 0; y < pty.screen().rows(); ++y)
+        rows.push_back(pty.screen().text(y));
+    while (!rows.empty() && rows.back().empty())
+        rows.pop_back();
+    return rows;
+}
+
+std::string dump(const std::vector<std::string>& rows) {
+    std::string text;
+    for (const std::string& row : rows)
+        text += "|" + row + "\n";
+    return text;
+}
+
+// Reads until the terminal shows exactly `expected`, with the cursor at
+// `cursor_x` on the row after the last one (or on the last one when
+// `cursor_on_last_row`).
+void expect_screen(PtyProcess& pty, const Transcript& expected, int cursor_x, bool cursor_on_last_row = false) {
+    const auto cursor_row = [&] {
+        const int last =
+            static_cast<int>(expected.rows().size()) - 1 - static_cast<int>(pty.screen().scrollback().size());
+        return cursor_on_last_row ? last : last + 1;
+    };
+    const bool matched = pty.read_until([&] {
+        return shown(pty) == expected.rows() && pty.screen().cursor_x() == cursor_x &&
+               pty.screen().cursor_y() == cursor_row();
+    });
+    ASSERT_TRUE(matched) << "expected, cursor at " << cursor_x << "," << cursor_row() << ":\n"
+                         << dump(expected.rows()) << "shown, cursor at " << pty.screen().cursor_x() << ","
+                         << pty.screen().cursor_y() << ":\n"
+                         << dump(shown(pty));
+}
 
 void expect_exit(PtyProcess& process, int code) {
     const auto status = process.wait_status();
     ASSERT_TRUE(status.has_value()) << "the program did not end";
-    ASSERT_TRUE(WIFEXITED(*status)) << *status;
+    ASSERT_TRUE(WIFEXITED(*status)) << "wait status " << *status;
     EXPECT_EQ(WEXITSTATUS(*status), code);
 }
 
-TEST(Program, OnATerminalEndsWithStatusZeroAndGivesTheTerminalBack) {
-    PtyProcess pty(80, 25);
-    pty.start(kProgram);
-    expect_exit(pty, 0);
+void expect_terminal_given_back(PtyProcess& pty) {
     EXPECT_TRUE(platform::same_modes(pty.modes(), pty.initial_modes()));
     EXPECT_TRUE(pty.screen().cursor_visible());
 }
 
+// A terminal with the program started on it and showing its first prompt.
+class OnATerminal : public testing::Test {
+  protected:
+    void SetUp() override {
+        // Whatever the terminal showed before is cleared away.
+        pty_.screen().feed("left over\r\nfrom before");
+        pty_.start(kProgram);
+        expected_.next_prompt();
+        expect_screen(pty_, expected_, static_cast<int>(kNumberPrompt.size()), true);
+    }
+
+    // Types a number and a base with Enter after each and checks the whole
+    // screen once the program waits at "<Esc> for exit".
+    void pass(std::string_view number, std::string_view base, std::string_view answer) {
+        pty_.type(std::string(number) + "\r");
+        pty_.type(std::string(base) + "\r");
+        expected_.drop_last();
+        expected_.pass(number, base, answer);
+        expect_screen(pty_, expected_, 0);
+    }
+    // A key at "<Esc> for exit" that is not Escape: the next prompt below.
+    void next(std::string_view key) {
+        pty_.type(key);
+        expected_.next_prompt();
+        expect_screen(pty_, expected_, static_cast<int>(kNumberPrompt.size()), true);
+    }
+
+    PtyProcess pty_{kCols, kRows};
+    Transcript expected_{kCols};
+};
+
+TEST_F(OnATerminal, StartsOnAClearedScreenWithTheCursorAfterTheFirstPrompt) {
+    EXPECT_TRUE(pty_.screen().scrollback().empty());
+}
+
+struct Conversion {
+    std::string number;
+    std::string base;
+    std::string answer;
+};
+
+// Pass after pass on one screen, below each other, until the screen has
+// scrolled: the worked results, and the largest number in base 2, whose 50
+// digits wrap over two rows.
+TEST_F(OnATerminal, WorkedResultsPassAfterPassScrollingPastTheBottom) {
+    const Conversion cases[] = {
+        {"5", "2", "d1 d0 d1 "},
+        {"0", "2", "d0 "},
+        {"10", "10", "d1 d0 "},
+        {"255", "16", "d15 d15 "},
+        {"7", "999999999999999", "d7 "},
+        {"999999999999999", "999999999999999", "d1 d0 "},
+        {"999999999999999", "2", digit_line(kMax, 2)},
+        {"123456789", "1000", "d123 d456 d789 "},
+    };
+    ASSERT_EQ(std::count(cases[6].answer.begin(), cases[6].answer.end(), 'd'), 50);
+    bool first = true;
+    for (const Conversion& c : cases) {
+        SCOPED_TRACE(c.number + " in base " + c.base);
+        if (!first) {
+            ASSERT_NO_FATAL_FAILURE(next(" "));
+        }
+        first = false;
+        ASSERT_NO_FATAL_FAILURE(pass(c.number, c.base, c.answer));
+    }
+    ASSERT_FALSE(pty_.screen().scrollback().empty()) << "the passes never reached the bottom";
+    pty_.type(kEscape);
+    expect_exit(pty_, 0);
+    expect_terminal_given_back(pty_);
+}
+
+// What counts as the value typed at a prompt, and what is wrong.
+TEST_F(OnATerminal, WrongInputAndTheFieldOfTheTypedLine) {
+    const std::string wrong(kWrong);
+    const Conversion cases[] = {
+        // Not the canonical decimal form.
+        {"007", "10", wrong},
+        {"+7", "10", wrong},
+        {"7.0", "10", wrong},
+        {"7e0", "10", wrong},
+        {"&H7", "10", wrong},
+        {"-0", "10", wrong},
+        {"-5", "10", wrong},
+        {"7", "010", wrong},
+        // Out of range.
+        {"1000000000000000", "10", wrong},
+        {"99999999999999999999", "10", wrong},
+        {"5", "1", wrong},
+        {"5", "0", wrong},
+        {"5", "1000000000000000", wrong},
+        // The field: leading blanks are dropped, a trailing blank stays, a
+        // comma ends it, quotes enclose it, an empty line is wrong.
+        {"  12", "10", "d1 d2 "},
+        {"12 ", "10", wrong},
+        {"12,34", "10", "d1 d2 "},
+        {"\"12\"", "10", "d1 d2 "},
+        {"12", "  16,x", "d12 "},
+        {"", "10", wrong},
+        {"12", "", wrong},
+    };
+    bool first = true;
+    for (const Conversion& c : cases) {
+        SCOPED_TRACE("\"" + c.number + "\" in base \"" + c.base + "\"");
+        if (!first) {
+            ASSERT_NO_FATAL_FAILURE(next(" "));
+        }
+        first = false;
+        ASSERT_NO_FATAL_FAILURE(pass(c.number, c.base, c.answer));
+    }
+}
+
+TEST_F(OnATerminal, EscapeWhileEditingClearsTheLineAndOnlyEndsTheProgramAtTheClosingLine) {
+    pty_.type("123");
+    expected_.drop_last();
+    expected_.line(std::string(kNumberPrompt) + "123");
+    ASSERT_NO_FATAL_FAILURE(expect_screen(pty_, expected_, static_cast<int>(kNumberPrompt.size()) + 3, true));
+    pty_.type(kEscape);
+    expected_.drop_last();
+    expected_.next_prompt();
+    ASSERT_NO_FATAL_FAILURE(expect_screen(pty_, expected_, static_cast<int>(kNumberPrompt.size()), true));
+
+    // The cleared digits are gone from the value as well as from the screen.
+    ASSERT_NO_FATAL_FAILURE(pass("5", "2", "d1 d0 d1 "));
+    pty_.type(kEscape);
+    expect_exit(pty_, 0);
+    expect_terminal_given_back(pty_);
+    EXPECT_EQ(shown(pty_), expected_.rows()) << "the screen is left as it was";
+}
+
+// Any key but Escape at "<Esc> for exit" starts the next pass below without
+// clearing, and is not typed into its first prompt.
+TEST_F(OnATerminal, AnyOtherKeyStartsTheNextPassAndIsDropped) {
+    ASSERT_NO_FATAL_FAILURE(pass("5", "2", "d1 d0 d1 "));
+    const char* keys[] = {"x", "\x1bOP" /* F1 */, "\r", "\x1b[A" /* Up */, "\t"};
+    for (const char* key : keys) {
+        SCOPED_TRACE(testing::PrintToString(std::string(key)));
+        ASSERT_NO_FATAL_FAILURE(next(key));
+        ASSERT_NO_FATAL_FAILURE(pass("6", "2", "d1 d1 d0 "));
+    }
+}
+
+TEST_F(OnATerminal, KeysTypedAheadInOneGoEndWithTheirEscape) {
+    pty_.type("255\r16\r\x1b");
+    expect_exit(pty_, 0);
+    expect_terminal_given_back(pty_);
+    expected_.drop_last();
+    expected_.pass("255", "16", "d15 d15 ");
+    EXPECT_EQ(shown(pty_), expected_.rows());
+}
+
+TEST_F(OnATerminal, CtrlCAtAPromptEndsTheProgramAndGivesTheTerminalBack) {
+    pty_.type("12");
+    expected_.drop_last();
+    expected_.line(std::string(kNumberPrompt) + "12");
+    ASSERT_NO_FATAL_FAILURE(expect_screen(pty_, expected_, static_cast<int>(kNumberPrompt.size()) + 2, true));
+    pty_.type("\x03");
+    const auto status = pty_.wait_status();
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    ASSERT_TRUE(WIFSIGNALED(*status)) << "wait status " << *status;
+    EXPECT_EQ(WTERMSIG(*status), SIGINT);
+    expect_terminal_given_back(pty_);
+}
+
+// The terminal shrinks between the two prompts of a pass: the pass ends with
+// its answer and the program goes on at the new size.
+TEST_F(OnATerminal, ResizeInTheMiddleOfAPass) {
+    pty_.type("255\r");
+    ASSERT_TRUE(pty_.read_until_row(1, kBasePrompt.substr(0, kBasePrompt.size() - 1)));
+    constexpr int kNewCols = 60;
+    constexpr int kNewRows = 12;
+    pty_.resize(kNewCols, kNewRows);
+    pty_.type("16\r");
+    ASSERT_TRUE(pty_.read_until([&] {
+        const int y = pty_.screen().cursor_y();
+        return y >= 2 && pty_.screen().text(y - 1) == kExitHint && pty_.screen().text(y - 2) == "d15 d15";
+    })) << dump(shown(pty_));
+    EXPECT_EQ(pty_.screen().cursor_x(), 0);
+    // Each pass different, so that a program that stopped showing its passes
+    // cannot match an earlier one.
+    for (int number = 10; number < 14; ++number) {
+        pty_.type(" " + std::to_string(number) + "\r10\r");
+        ASSERT_TRUE(pty_.read_until([&] {
+            const int y = pty_.screen().cursor_y();
+            return y >= 4 && pty_.screen().text(y - 1) == kExitHint &&
+                   pty_.screen().text(y - 2) == "d1 d" + std::to_string(number - 10) &&
+                   pty_.screen().text(y - 3) == std::string(kBasePrompt) + "10" &&
+                   pty_.screen().text(y - 4) == std::string(kNumberPrompt) + std::to_string(number);
+        })) << number
+            << " in base 10\n"
+            << dump(shown(pty_));
+    }
+    EXPECT_EQ(pty_.screen().cursor_y(), kNewRows - 1) << "the passes fill the smaller screen to its bottom\n"
+                                                      << dump(shown(pty_));
+}
+
+// --- Through pipes -------------------------------------------------------------------
+
+std::string pass_bytes(std::string_view number, std::string_view base, std::string_view answer) {
+    return std::string(kNumberPrompt) + std::string(number) + "\r\n" + std::string(kBasePrompt) + std::string(base) +
+           "\r\n" + std::string(answer) + "\r\n" + std::string(kExitHint) + "\r\n";
+}
+
+struct Script {
+    std::string name;
+    std::string input;
+    std::string output;
+    int status;
+};
+
+class ThroughPipes : public testing::TestWithParam<Script> {};
+
+TEST_P(ThroughPipes, PrintsExactlyTheseBytesAndEndsWithItsStatus) {
+    const Script& s = GetParam();
+    PtyProcess process(kCols, kRows);
+    process.start(kProgram, {}, {PtyProcess::Stream::Pipe, PtyProcess::Stream::Pipe, s.input, false});
+    ASSERT_TRUE(process.read_until_output_closed()) << "the program did not end its output";
+    expect_exit(process, s.status);
+    EXPECT_EQ(process.output_bytes(), s.output);
+    EXPECT_EQ(process.terminal_bytes(), "") << "nothing reaches the terminal";
+}
+
+const std::string kPass255 = pass_bytes("255", "16", "d15 d15 ");
+
+INSTANTIATE_TEST_SUITE_P(Scripts, ThroughPipes,
+                         testing::Values(Script{"OnePass", "255\n16\n\x1b", kPass255, 0},
+                                         Script{"CrLfIsOneEnter", "255\r\n16\r\n\x1b", kPass255, 0},
+                                         Script{"TwoPassesWithAKeyBetween", "5\n2\n 255\n16\n\x1b",
+                                                pass_bytes("5", "2", "d1 d0 d1 ") + kPass255, 0},
+                                         Script{"WrongInput", "7.0\n16\n\x1b", pass_bytes("7.0", "16", kWrong), 0},
+                                         // Escape while editing empties the value. The cursor cannot
+                                         // move back in a pipe: the erased characters stay in the
+                                         // output, followed by the blanks that clear them on a screen.
+                                         Script{"EscapeWhileEditing",
+                                                "99\x1b"
+                                                "5\n2\n\x1b",
+                                                pass_bytes("99  5", "2", "d1 d0 d1 "), 0},
+                                         // Input that ends without the final Escape: the console
+                                         // closes, which counts as a key at "<Esc> for exit", and
+                                         // the program ends with its own status at its next wait.
+                                         Script{"EndOfInputAfterAPass", "255\n16\n",
+                                                kPass255 + std::string(kNumberPrompt), 3},
+                                         Script{"EndOfInputAtAPrompt", "25", std::string(kNumberPrompt) + "25", 3},
+                                         Script{"NoInputAtAll", "", std::string(kNumberPrompt), 3}),
+                         [](const testing::TestParamInfo<Script>& param) { return param.param.name; });
+
 // The command line is accepted and ignored.
-TEST(Program, ThroughPipesEndsWithStatusZeroWhateverItsArguments) {
+TEST(Program, ThroughPipesWhateverItsArguments) {
     const std::vector<std::string> command_lines[] = {{}, {"--help"}, {"12", "16", "-x"}};
     for (const auto& args : command_lines) {
-        PtyProcess process(80, 25);
+        PtyProcess process(kCols, kRows);
         process.start(kProgram, args, {PtyProcess::Stream::Pipe, PtyProcess::Stream::Pipe, "255\n16\n\x1b", false});
         ASSERT_TRUE(process.read_until_output_closed());
         expect_exit(process, 0);
-        EXPECT_EQ(process.terminal_bytes(), "");
+        EXPECT_EQ(process.output_bytes(), kPass255);
     }
+}
+
+// A reader that stops reading: the program neither hangs nor dies of it, and
+// still ends on its Escape.
+TEST(Program, AReaderThatClosesThePipeEarly) {
+    std::string input;
+    for (int pass = 0; pass < 2000; ++pass)
+        input += pass == 0 ? "999999999999999\n2\n" : " 999999999999999\n2\n";
+    input += kEscape;
+
+    int in[2];
+    int out[2];
+    ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    std::string path = kProgram;
+    char* argv[] = {path.data(), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+
+    // Read the first prompt, then stop reading for good.
+    char first[8];
+    pollfd p{out[0], POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 10000), 1);
+    ASSERT_GT(read(out[0], first, sizeof first), 0);
+    close(out[0]);
+
+    // All the input goes in, which only a program that keeps reading takes.
+    const auto deadline = std::chrono::steady_clock::now() + PtyProcess::kTimeout;
+    std::size_t sent = 0;
+    while (sent < input.size() && std::chrono::steady_clock::now() < deadline) {
+        pollfd w{in[1], POLLOUT, 0};
+        if (poll(&w, 1, 100) != 1) continue;
+        const ssize_t n = write(in[1], input.data() + sent, input.size() - sent);
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+    }
+    close(in[1]);
+    EXPECT_EQ(sent, input.size()) << "the program stopped taking input";
+
+    int status = 0;
+    pid_t ended = 0;
+    while (ended == 0 && std::chrono::steady_clock::now() < deadline) {
+        ended = waitpid(pid, &status, WNOHANG);
+        if (ended == 0) poll(nullptr, 0, 10);
+    }
+    if (ended == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "the program did not end";
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
