@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -260,6 +261,25 @@ TEST_F(Pty, SizeComesFromTheTerminalWithAFallbackForNothingOrZero) {
     };
     EXPECT_EQ(terminal_size(slave).cols, 80);
     EXPECT_EQ(terminal_size(slave).rows, 25);
+}
+
+// A closed standard stream gets a stand-in that ends input at once and fails
+// every write, before anything else can take its number.
+TEST(StandardStreams, AClosedOneReadsNothingAndTakesNothing) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ::close(STDIN_FILENO);
+            ::close(STDOUT_FILENO);
+            hold_closed_standard_streams();
+            int fds[2];
+            const bool own_pipe_elsewhere = ::pipe(fds) == 0 && fds[0] > STDERR_FILENO;
+            char byte = 0;
+            const bool input_ended = ::read(STDIN_FILENO, &byte, 1) == 0;
+            const bool output_fails = ::write(STDOUT_FILENO, "x", 1) < 0;
+            std::_Exit(own_pipe_elsewhere && input_ended && output_fails ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // --- signals ------------------------------------------------------------------------

@@ -838,8 +838,7 @@ TEST_F(Program, ClosedStandardStreams) {
          Stream::Pipe,
          {},
          control_event_exit_status(CTRL_CLOSE_EVENT)},
-        {"no input and no output: writes fail", Stream::Closed, Stream::Closed, {"--greet"}, 4},
-        {"no output: writes fail", Stream::Pipe, Stream::Closed, {"--greet"}, 4},
+        {"no input and no output", Stream::Closed, Stream::Closed, {}, control_event_exit_status(CTRL_CLOSE_EVENT)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
