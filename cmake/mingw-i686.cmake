@@ -15,9 +15,9 @@ set(CMAKE_C_COMPILER ${mingw_prefix}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${mingw_prefix}-g++-posix)
 set(CMAKE_RC_COMPILER ${mingw_prefix}-windres)
 
-# Headers, libraries and packages (GoogleTest, cross-built) come from the
-# target's tree and the prefixes given with CMAKE_PREFIX_PATH, never from the
-# host's; programs (the compilers' helpers, pkg-config) from the host.
+# Headers, libraries and packages come from the target's tree, never from the
+# host's (GoogleTest is a cross-built one that GTest_DIR names); programs come
+# from the host.
 set(CMAKE_FIND_ROOT_PATH /usr/${mingw_prefix})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -28,19 +28,22 @@ ensure_packages "${build_packages[@]}" "${test_packages[@]}" googletest g++-ming
 # no debug channels, and no offer to install .NET or a browser engine.
 export WINEPREFIX=$root/$build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win32
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "Preparing Wine's prefix" >&2
-    mkdir -p "$root/$build"
-    wineboot --init </dev/null >/dev/null 2>&1
-fi
 # Whatever happens below, no Wine process outlives the run.
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "Preparing Wine's prefix (its first start)" >&2
+    mkdir -p "$root/$build"
+    if ! wineboot --init </dev/null >"$root/$build/wineboot.log" 2>&1; then
+        cat "$root/$build/wineboot.log" >&2
+        exit 1
+    fi
+fi
 
 toolchain=$root/cmake/mingw-i686.cmake
 gtest=$root/$build/googletest
 if [ ! -f "$gtest/installed/lib/cmake/GTest/GTestConfig.cmake" ]; then
     cmake -S /usr/src/googletest -B "$gtest/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$gtest/installed" >/dev/null </dev/null
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX="$gtest/installed" >/dev/null </dev/null
     cmake --build "$gtest/build"
     cmake --install "$gtest/build" >/dev/null
 fi
