@@ -28,11 +28,26 @@ constexpr std::string_view kExitHint = "<Esc> for exit";
 
 class ProgramUnderWine : public ::testing::Test {
   protected:
-    void SetUp() override {
-        // In a session of its own whose controlling terminal is the test's,
-        // as a user's shell would start it: Wine leaves the terminal's signal
-        // keys on and takes Ctrl+C from the terminal as SIGINT.
-        pty_.start("/usr/bin/setsid", {"--ctty", "--wait", WINE, WINDOWS_PROGRAM});
+    // Keys come from the terminal; the output goes to the terminal or to a
+    // pipe. In a session of its own whose controlling terminal is the test's,
+    // as a user's shell would start it: Wine leaves the terminal's signal keys
+    // on and takes Ctrl+C from the terminal as SIGINT.
+    void start(PtyProcess::Stream output) {
+        pty_.start("/usr/bin/setsid", {"--ctty", "--wait", WINE, WINDOWS_PROGRAM},
+                   PtyProcess::Options(PtyProcess::Stream::Terminal, output));
+    }
+
+    // Escape would end the program with status 0, but Wine's console delivers
+    // the Escape key's event without its character (0 instead of 27), which
+    // the real console never does, and such an event is no key at all. Ctrl+C
+    // is what ends it instead: processed input makes it a control event, and
+    // the console's default handling ends the process.
+    void end_with_ctrl_c() {
+        pty_.type("\x03");
+        const auto status = pty_.wait_status();
+        ASSERT_TRUE(status.has_value()) << "the program did not end";
+        EXPECT_TRUE(WIFEXITED(*status)) << *status;
+        EXPECT_TRUE(platform::same_modes(pty_.modes(), pty_.initial_modes()));
     }
 
     // Wine's console switches the terminal to take keys one by one only some
@@ -68,6 +83,7 @@ class ProgramUnderWine : public ::testing::Test {
 };
 
 TEST_F(ProgramUnderWine, ConvertsRejectsAndStartsTheNextPassOnAnyKey) {
+    start(PtyProcess::Stream::Terminal);
     // Start-up clears the screen: the first prompt alone in the top row.
     ASSERT_TRUE(pty_.read_until_row(0, kNumberPrompt)) << pty_.screen().text(0);
     ASSERT_TRUE(wait_for_keys_one_by_one());
@@ -103,16 +119,35 @@ TEST_F(ProgramUnderWine, ConvertsRejectsAndStartsTheNextPassOnAnyKey) {
     ASSERT_TRUE(pty_.read_until_row(11, kExitHint)) << pty_.screen().text(11);
     EXPECT_EQ(pty_.screen().text(10), "d1 d0");
 
-    // Escape would end the program with status 0 here, but Wine's console
-    // delivers the Escape key's event without its character (0 instead of
-    // 27), which the real console never does, and such an event is no key at
-    // all. Ctrl+C is what ends it instead: processed input makes it a control
-    // event, and the console's default handling ends the process.
-    pty_.type("\x03");
-    const auto status = pty_.wait_status();
-    ASSERT_TRUE(status.has_value()) << "the program did not end";
-    EXPECT_TRUE(WIFEXITED(*status)) << *status;
-    EXPECT_TRUE(platform::same_modes(pty_.modes(), pty_.initial_modes()));
+    end_with_ctrl_c();
+}
+
+// With standard output redirected, what is printed goes to it byte for byte,
+// the echo of typed keys included, and the keys still come from the console.
+TEST_F(ProgramUnderWine, RedirectedOutputGetsThePrintedBytes) {
+    start(PtyProcess::Stream::Pipe);
+    ASSERT_TRUE(wait_for_keys_one_by_one());
+    const auto output_ends_with = [&](std::string_view text) {
+        return pty_.read_until([&] { return pty_.output_bytes().ends_with(text); });
+    };
+    const std::string number_prompt = std::string(kNumberPrompt) + " ";
+    const std::string base_prompt = std::string(kBasePrompt) + " ";
+    const std::string exit_hint = std::string(kExitHint) + "\r\n";
+    ASSERT_TRUE(output_ends_with(number_prompt)) << pty_.output_bytes();
+    pty_.type("255\r");
+    ASSERT_TRUE(output_ends_with(base_prompt)) << pty_.output_bytes();
+    pty_.type("16\r");
+    ASSERT_TRUE(output_ends_with(exit_hint)) << pty_.output_bytes();
+    pty_.type("x");
+    ASSERT_TRUE(output_ends_with(number_prompt)) << pty_.output_bytes();
+    pty_.type("7\r");
+    ASSERT_TRUE(output_ends_with(base_prompt)) << pty_.output_bytes();
+    pty_.type("0\r");
+    ASSERT_TRUE(output_ends_with(exit_hint)) << pty_.output_bytes();
+    end_with_ctrl_c();
+    ASSERT_TRUE(pty_.read_until_output_closed());
+    EXPECT_EQ(pty_.output_bytes(), number_prompt + "255\r\n" + base_prompt + "16\r\nd15 d15 \r\n" + exit_hint +
+                                       number_prompt + "7\r\n" + base_prompt + "0\r\nWrong input!\r\n" + exit_hint);
 }
 
 }  // namespace
