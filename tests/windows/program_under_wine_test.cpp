@@ -72,6 +72,16 @@ class ProgramUnderWine : public ::testing::Test {
         return true;
     }
 
+    // Waits until the lowest row that holds anything starts with `text`.
+    bool read_until_last_row(std::string_view text) {
+        return pty_.read_until([&] {
+            int y = kRows - 1;
+            while (y > 0 && pty_.screen().text(y).empty())
+                --y;
+            return pty_.screen().text(y).starts_with(text);
+        });
+    }
+
     // Types a line and waits until row `y` shows `text` after the prompt.
     void answer(int y, std::string_view prompt, std::string_view text) {
         pty_.type(std::string(text) + "\r");
@@ -119,6 +129,30 @@ TEST_F(ProgramUnderWine, ConvertsRejectsAndStartsTheNextPassOnAnyKey) {
     ASSERT_TRUE(pty_.read_until_row(11, kExitHint)) << pty_.screen().text(11);
     EXPECT_EQ(pty_.screen().text(10), "d1 d0");
 
+    end_with_ctrl_c();
+}
+
+// Printing below the last row moves everything up a row.
+TEST_F(ProgramUnderWine, ScrollsOnceTheScreenIsFull) {
+    start(PtyProcess::Stream::Terminal);
+    ASSERT_TRUE(read_until_last_row(kNumberPrompt));
+    ASSERT_TRUE(wait_for_keys_one_by_one());
+    // Seven passes of four rows each: 28 rows on a screen of 25.
+    for (char digit = '1'; digit <= '7'; ++digit) {
+        const std::string number(2, digit);
+        pty_.type(number + "\r");
+        ASSERT_TRUE(read_until_last_row(kBasePrompt)) << "pass " << digit;
+        pty_.type("10\r");
+        ASSERT_TRUE(read_until_last_row(kExitHint)) << "pass " << digit;
+        if (digit < '7') {
+            pty_.type("x");
+            ASSERT_TRUE(read_until_last_row(kNumberPrompt)) << "pass " << digit;
+        }
+    }
+    EXPECT_EQ(pty_.screen().text(0), kExitHint);
+    EXPECT_EQ(pty_.screen().text(1), std::string(kNumberPrompt) + " 22");
+    EXPECT_EQ(pty_.screen().text(kRows - 2), "d7 d7");
+    EXPECT_EQ(pty_.screen().text(kRows - 1), kExitHint);
     end_with_ctrl_c();
 }
 
