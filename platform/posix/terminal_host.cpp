@@ -36,6 +36,8 @@ constexpr std::string_view kKittyPop = "\x1b[<u";
 // How long a shutdown on another thread waits for the program's thread to
 // finish a write to the terminal; longer means the terminal takes nothing.
 constexpr milliseconds kShutdownPatience{500};
+// Redirected output gathered beyond this is sent without waiting for a wait.
+constexpr std::size_t kPipedOutputChunk = 64 * 1024;
 
 // Keys that act as the terminal's signal keys while input is processed.
 constexpr unsigned char kCtrlC = 0x03;
@@ -255,6 +257,9 @@ void TerminalHost::follow_terminal_size() {
 
 void TerminalHost::shutdown() {
     const bool on_program_thread = std::this_thread::get_id() == program_thread_;
+    // What the program printed goes out on every way out, unless the program's
+    // thread is stuck sending it.
+    flush_piped_output(on_program_thread);
     std::unique_lock lock(mutex_, std::defer_lock);
     if (on_program_thread) {
         lock.lock();
@@ -341,13 +346,37 @@ void TerminalHost::beep(DWORD, DWORD) {
     flush();
 }
 
-// Touches nothing the host shares: a write that blocks on a full pipe must not
-// keep a shutdown on another thread waiting.
+// Redirected output is gathered and sent when the program is about to wait
+// for input (and at the end): a script's reader gets every byte before the
+// program could block, without a system call per echoed key. A failed send
+// makes this and every later write fail. Only the output lock is held here,
+// so a write that blocks on a full pipe does not keep a shutdown on another
+// thread waiting longer than its patience.
 bool TerminalHost::write_output(std::span<const std::byte> bytes, DWORD& written) {
+    const std::lock_guard lock(output_mutex_);
     written = 0;
-    if (!write_all(streams_.output_fd, bytes)) return false;
+    if (output_failed_) return false;
+    piped_output_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (piped_output_.size() >= kPipedOutputChunk && !send_piped_output()) return false;
     written = static_cast<DWORD>(bytes.size());
     return true;
+}
+
+bool TerminalHost::send_piped_output() {
+    if (piped_output_.empty()) return !output_failed_;
+    output_failed_ = !write_all(streams_.output_fd, bytes_of(piped_output_)) || output_failed_;
+    piped_output_.clear();
+    return !output_failed_;
+}
+
+void TerminalHost::flush_piped_output(bool on_program_thread) {
+    std::unique_lock lock(output_mutex_, std::defer_lock);
+    if (on_program_thread) {
+        lock.lock();
+    } else if (!lock_within(lock, kShutdownPatience)) {
+        return;
+    }
+    send_piped_output();
 }
 
 // --- Input ----------------------------------------------------------------------------
@@ -561,6 +590,7 @@ void TerminalHost::wait(DWORD milliseconds) {
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + std::chrono::milliseconds(1);
         if (key_deadline) left = std::min(left, std::max(*key_deadline - now_ms(), std::chrono::milliseconds(0)));
         const auto timeout = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), INT_MAX));
+        flush_piped_output(true);
         if (posix_calls().poll(fds.data(), fds.size(), timeout) > 0 && (fds[0].revents & POLLIN) != 0) {
             program_woken_ = true;
         }

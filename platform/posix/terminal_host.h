@@ -162,6 +162,12 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     void flush();
     void run(const Deferred& deferred);
     [[noreturn]] void end_process(int status);
+    // Redirected output: sends what is gathered, with the output lock held;
+    // false once a send has failed. The flush takes the lock first; off the
+    // program's thread it gives up after a while, since the program's thread
+    // may be stuck in a send.
+    bool send_piped_output();
+    void flush_piped_output(bool on_program_thread);
 
     HostStreams streams_;
     ConsoleModel model_;
@@ -178,6 +184,9 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     // that the control thread takes.
     std::optional<sigset_t> program_mask_;
 
+    std::mutex output_mutex_;                // the redirected output's own
+    std::string piped_output_;               // redirected output not yet sent
+    bool output_failed_ = false;             // a send of it failed: the reader is gone
     std::string outgoing_;                   // host sequences and frames for the next write
     std::vector<ConsoleCell> window_cells_;  // a window narrower than the buffer, gathered
     std::deque<INPUT_RECORD> piped_keys_;    // decoded, not yet handed over

@@ -2,8 +2,9 @@
 // first argument says what it does after writing the test pattern:
 //   wait    poll for keys and sleep, as the runtime does, until killed;
 //   exit    end through the C runtime's exit with status 5;
-//   broken  (writes no pattern) write one byte and end with status 0 if the
-//           write failed, 1 if it claimed success.
+//   broken  (writes no pattern) write one byte, wait a moment (output is
+//           sent before a wait at the latest), write another, and end with
+//           status 0 if that write failed, 1 if it claimed success.
 #include <cstring>
 #include <string>
 
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (std::strcmp(mode, "broken") == 0) {
         DWORD written = 0;
+        WriteFile(out, "x", 1, &written, nullptr);
+        Sleep(1);
         crt::exit(WriteFile(out, "x", 1, &written, nullptr) ? 1 : 0);
     }
     const std::string pattern = stream_test::pattern();

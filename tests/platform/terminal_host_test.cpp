@@ -591,6 +591,10 @@ TEST_F(HostTest, RedirectedOutputIsWrittenUnchangedAndFailsWithoutAReader) {
     DWORD written = 0;
     EXPECT_TRUE(WriteFile(out(), "a\r\n\x1b[0m", 7, &written, nullptr));
     EXPECT_EQ(written, 7u);
+    // Gathered, not sent byte by byte: it goes out before the program waits.
+    pollfd p{pipe_out[0], POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 0), 0);
+    Sleep(1);
     std::string got(16, '\0');
     got.resize(static_cast<std::size_t>(::read(pipe_out[0], got.data(), got.size())));
     EXPECT_EQ(got, "a\r\n\x1b[0m");
