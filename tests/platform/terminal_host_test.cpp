@@ -602,7 +602,11 @@ TEST_F(HostTest, RedirectedOutputIsWrittenUnchangedAndFailsWithoutAReader) {
     EXPECT_FALSE(GetConsoleScreenBufferInfo(out(), &info));
     ::close(pipe_out[0]);
     pipe_out[0] = -1;
-    EXPECT_FALSE(WriteFile(out(), "b", 1, &written, nullptr));  // EPIPE, and the process lives on
+    // The send at the next wait fails (EPIPE, and the process lives on); every
+    // write after it fails.
+    WriteFile(out(), "b", 1, &written, nullptr);
+    Sleep(1);
+    EXPECT_FALSE(WriteFile(out(), "c", 1, &written, nullptr));
     EXPECT_EQ(written, 0u);
 }
 
