@@ -32,7 +32,10 @@ COLS, ROWS = 80, 25
 MAX_VALUE = 999999999999999
 BC_MAX_BASE = 2147483647  # bc's obase limit
 FIRST_PROMPT = b"Decimal number  (max. 999999999999999)? "
-EXIT_HINT = b"<Esc> for exit"
+# On a terminal, blanks may be sent as cursor moves: the parts to look for.
+PROMPT_END = b"999999999999999)?"
+EXIT_HINT_END = b"exit"
+EXIT_HINT_LINE = b"<Esc> for exit\r\n"
 ESC = b"\x1b"
 # Primary device attributes as a terminal without the kitty keyboard protocol
 # answers them; the program asks at start-up.
@@ -134,7 +137,7 @@ def key_costs(argv, label, chars=10, left=b"\x1b[D"):
     five characters after the cursor."""
     p = PtyProgram(argv)
     try:
-        p.read_until(FIRST_PROMPT)
+        p.read_until(PROMPT_END)
         p.settle(0.3)
         for ch in b"12345":
             p.type(bytes([ch]))
@@ -160,13 +163,13 @@ def key_costs(argv, label, chars=10, left=b"\x1b[D"):
 def idle_cpu(argv, seconds):
     p = PtyProgram(argv)
     try:
-        p.read_until(FIRST_PROMPT)
+        p.read_until(PROMPT_END)
         p.settle(0.3)
         start = p.cpu_seconds()
         time.sleep(seconds)
         at_prompt = (p.cpu_seconds() - start) / seconds
         p.type(b"5\r2\r")
-        p.read_until(EXIT_HINT)
+        p.read_until(EXIT_HINT_END)
         p.settle(0.3)
         start = p.cpu_seconds()
         time.sleep(seconds)
@@ -180,11 +183,21 @@ def idle_cpu(argv, seconds):
 # --- Processes through pipes ----------------------------------------------------
 
 
-def run_piped(argv, data, env=None, until=None, then_kill=False):
+def peak_rss_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    raise RuntimeError("no VmHWM")
+
+
+def run_piped(argv, data, env=None, ready=None, finish=b"", until=None, then_kill=False):
     """Runs argv with `data` on a piped standard input and its standard output
-    read from a pipe. Returns (output, wall seconds to the end or to `until`
-    first appearing, wait status, rusage). With then_kill, the program is
-    ended with SIGTERM once `until` has appeared, its input still open."""
+    read from a pipe. Once ready(output) holds, the peak resident memory is
+    read from the live process and `finish` is written before the input is
+    closed. With `until`, the time is the time to its first appearance in the
+    output; with then_kill the program is then ended with SIGTERM.
+    Returns (output, seconds, wait status, peak resident KiB or None)."""
     in_r, in_w = os.pipe()
     out_r, out_w = os.pipe()
     start = time.perf_counter()
@@ -200,12 +213,20 @@ def run_piped(argv, data, env=None, until=None, then_kill=False):
     out = bytearray()
     pending = memoryview(data)
     seen_at = None
-    writing = True
-    if not pending and not then_kill:
-        os.close(in_w)
-        writing = False
+    peak = None
+    input_open = True
+    waiting_for_ready = ready is not None
+
+    def close_input():
+        nonlocal input_open
+        if input_open:
+            os.close(in_w)
+            input_open = False
+
     while True:
-        wlist = [in_w] if writing and pending else []
+        if input_open and not pending and not waiting_for_ready and not then_kill:
+            close_input()
+        wlist = [in_w] if input_open and pending else []
         ready_r, ready_w, _ = select.select([out_r], wlist, [], 30)
         if not ready_r and not ready_w:
             raise RuntimeError(f"{argv[0]} stalled")
@@ -215,9 +236,6 @@ def run_piped(argv, data, env=None, until=None, then_kill=False):
                 pending = pending[n:]
             except BrokenPipeError:
                 pending = pending[:0]
-            if not pending and not then_kill:
-                os.close(in_w)
-                writing = False
         if ready_r:
             chunk = os.read(out_r, 65536)
             if not chunk:
@@ -226,13 +244,17 @@ def run_piped(argv, data, env=None, until=None, then_kill=False):
             if until is not None and seen_at is None and until in out:
                 seen_at = time.perf_counter() - start
                 if then_kill:
+                    peak = peak_rss_kib(pid)
                     os.kill(pid, signal.SIGTERM)
-    _, status, usage = os.wait4(pid, 0)
+            if waiting_for_ready and not pending and ready(out):
+                waiting_for_ready = False
+                peak = peak_rss_kib(pid)
+                pending = memoryview(finish)
+    _, status, _ = os.wait4(pid, 0)
     wall = time.perf_counter() - start
     os.close(out_r)
-    if writing:
-        os.close(in_w)
-    return bytes(out), seen_at if seen_at is not None else wall, status, usage
+    close_input()
+    return bytes(out), seen_at if seen_at is not None else wall, status, peak
 
 
 DIGIT_LINE = re.compile(rb"^(?:d\d+ )+$")
@@ -260,15 +282,21 @@ def bc_digits(output, pairs):
 def passes(baseconv, bc, count, seed):
     rng = random.Random(seed)
     pairs = [(rng.randint(0, MAX_VALUE), rng.randint(2, BC_MAX_BASE)) for _ in range(count)]
-    typed = b" ".join(f"{n}\n{b}\n".encode() for n, b in pairs) + ESC
+    typed = b" ".join(f"{n}\n{b}\n".encode() for n, b in pairs)
     bc_input = "".join(f"obase={b}\n{n}\n" for n, b in pairs).encode()
 
-    out, wall, status, usage = run_piped([baseconv], typed)
+    # The peak memory is read at the last "<Esc> for exit", before the Escape.
+    out, wall, status, peak = run_piped(
+        [baseconv], typed, ready=lambda out: out.count(EXIT_HINT_LINE) == count, finish=ESC
+    )
     if not os.WIFEXITED(status) or os.WEXITSTATUS(status) != 0:
         raise RuntimeError(f"baseconv ended with status {status}")
     ours = baseconv_digits(out)
-    bc_out, bc_wall, bc_status, bc_usage = run_piped(
-        [bc, "-q"], bc_input, env={"PATH": "/usr/bin:/bin", "BC_LINE_LENGTH": "0"}
+    bc_out, bc_wall, bc_status, bc_peak = run_piped(
+        [bc, "-q"],
+        bc_input,
+        env={"PATH": "/usr/bin:/bin", "BC_LINE_LENGTH": "0"},
+        ready=lambda out: out.count(b"\n") == count,
     )
     if bc_status != 0:
         raise RuntimeError(f"bc ended with status {bc_status}")
@@ -277,23 +305,26 @@ def passes(baseconv, bc, count, seed):
         first = next(i for i, (a, b) in enumerate(zip(ours, theirs)) if a != b) if len(ours) == len(theirs) else -1
         raise RuntimeError(f"digits differ: {len(ours)} against {len(theirs)} lines, first difference {first}")
     log(f"passes: baseconv {wall:.3f} s, bc {bc_wall:.3f} s, {count} identical digit lines")
-    return count / wall, count / bc_wall, usage.ru_maxrss, bc_usage.ru_maxrss
+    return count / wall, count / bc_wall, peak, bc_peak
 
 
 def startup(baseconv, bc, runs=30):
-    ours, theirs = [], []
+    """Medians of the time to the first prompt (to bc's first answer) and of
+    the peak resident memory at that moment."""
+    ours, theirs, ours_peak, bc_peak = [], [], [], []
     for _ in range(runs):
-        _, t, _, _ = run_piped([baseconv], b"", until=FIRST_PROMPT, then_kill=True)
+        _, t, _, peak = run_piped([baseconv], b"", until=FIRST_PROMPT, then_kill=True)
         ours.append(t)
-        _, t, _, _ = run_piped([bc, "-q"], b"0\n", until=b"0\n")
+        ours_peak.append(peak)
+        _, t, _, peak = run_piped([bc, "-q"], b"0\n", ready=lambda out: out == b"0\n", until=b"0\n")
         theirs.append(t)
-    return statistics.median(ours), statistics.median(theirs)
-
-
-def one_pass_memory(baseconv, bc):
-    _, _, _, usage = run_piped([baseconv], b"255\n16\n" + ESC)
-    _, _, _, bc_usage = run_piped([bc, "-q"], b"obase=16\n255\n")
-    return usage.ru_maxrss, bc_usage.ru_maxrss
+        bc_peak.append(peak)
+    return (
+        statistics.median(ours),
+        statistics.median(theirs),
+        statistics.median(ours_peak),
+        statistics.median(bc_peak),
+    )
 
 
 def main():
@@ -312,8 +343,7 @@ def main():
     ours_keys = key_costs([baseconv], "baseconv")
     readline_keys = key_costs([os.path.abspath(args.readline_peer)], "readline")
     ours_rate, bc_rate, ours_rss, bc_rss = passes(baseconv, bc, args.passes, args.seed)
-    ours_start, bc_start = startup(baseconv, bc)
-    ours_rss1, bc_rss1 = one_pass_memory(baseconv, bc)
+    ours_start, bc_start, ours_rss1, bc_rss1 = startup(baseconv, bc)
     idle_prompt, idle_hint = idle_cpu([baseconv], args.idle)
 
     rows = [
@@ -331,7 +361,7 @@ def main():
         ),
         (f"passes per second, {args.passes} random pairs through pipes", f"{ours_rate:.0f}", f"{bc_rate:.0f}"),
         (f"peak resident memory, {args.passes} passes (KiB)", f"{ours_rss}", f"{bc_rss}"),
-        ("peak resident memory, one pass (KiB)", f"{ours_rss1}", f"{bc_rss1}"),
+        ("peak resident memory at the first prompt / first answer (KiB)", f"{ours_rss1:.0f}", f"{bc_rss1:.0f}"),
         ("start to first prompt / first answer (ms, median of 30)", f"{ours_start * 1000:.2f}", f"{bc_start * 1000:.2f}"),
         (f"CPU while idle at a prompt ({args.idle:.0f} s)", f"{idle_prompt * 100:.3f} %", ""),
         (f'CPU while idle at "<Esc> for exit" ({args.idle:.0f} s)', f"{idle_hint * 100:.3f} %", ""),

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -392,63 +393,134 @@ TEST(Program, ThroughPipesWhateverItsArguments) {
     }
 }
 
+// The program on pipes that the test keeps open as long as it likes, unlike
+// PtyProcess, which closes the input once written. Every wait is bounded.
+class PipedProgram {
+  public:
+    PipedProgram() {
+        int in[2];
+        int out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        std::string path = kProgram;
+        char* argv[] = {path.data(), nullptr};
+        if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        input_ = in[1];
+        output_ = out[0];
+    }
+    ~PipedProgram() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close_input();
+        close_output();
+    }
+    PipedProgram(const PipedProgram&) = delete;
+    PipedProgram& operator=(const PipedProgram&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    // Writes all of `bytes`; false when the program stopped taking them.
+    bool type(std::string_view bytes) {
+        while (!bytes.empty() && std::chrono::steady_clock::now() < deadline_) {
+            pollfd w{input_, POLLOUT, 0};
+            if (poll(&w, 1, 100) != 1) continue;
+            const ssize_t n = write(input_, bytes.data(), bytes.size());
+            if (n <= 0) return false;
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return bytes.empty();
+    }
+    // Reads until the output ends with `tail`; false at its end or on timeout.
+    bool read_until_ends_with(std::string_view tail) {
+        while (!std::string_view(output).ends_with(tail)) {
+            pollfd r{output_, POLLIN, 0};
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || poll(&r, 1, static_cast<int>(left.count())) != 1) return false;
+            char buffer[4096];
+            const ssize_t n = read(output_, buffer, sizeof buffer);
+            if (n <= 0) return false;
+            output.append(buffer, static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+    void close_input() {
+        if (input_ >= 0) close(input_);
+        input_ = -1;
+    }
+    void close_output() {
+        if (output_ >= 0) close(output_);
+        output_ = -1;
+    }
+    // The wait status once it has ended; nothing on timeout.
+    std::optional<int> wait_status() {
+        while (std::chrono::steady_clock::now() < deadline_) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return status;
+            }
+            poll(nullptr, 0, 10);
+        }
+        return std::nullopt;
+    }
+
+    std::string output;
+
+  private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    int output_ = -1;
+    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::now() + PtyProcess::kTimeout;
+};
+
+// A script that waits for each answer before it types on: everything printed
+// is out while the program waits for the next key, and a signal then ends it
+// with its status, losing nothing.
+TEST(Program, ThroughPipesEachAnswerIsOutBeforeTheProgramWaits) {
+    PipedProgram program;
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.read_until_ends_with(kNumberPrompt)) << program.output;
+    ASSERT_TRUE(program.type("255\n16\n"));
+    ASSERT_TRUE(program.read_until_ends_with(kPass255)) << program.output;
+    ASSERT_TRUE(program.type(" 5\n2\n"));
+    const std::string both = kPass255 + pass_bytes("5", "2", "d1 d0 d1 ");
+    ASSERT_TRUE(program.read_until_ends_with(both)) << program.output;
+    kill(program.pid(), SIGTERM);
+    const auto status = program.wait_status();
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    ASSERT_TRUE(WIFEXITED(*status)) << *status;
+    EXPECT_EQ(WEXITSTATUS(*status), 128 + SIGTERM);
+    program.read_until_ends_with("never printed");
+    EXPECT_EQ(program.output, both);
+}
+
 // A reader that stops reading: the program neither hangs nor dies of it, and
 // still ends on its Escape.
 TEST(Program, AReaderThatClosesThePipeEarly) {
+    PipedProgram program;
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.read_until_ends_with(kNumberPrompt));
+    program.close_output();
     std::string input;
     for (int pass = 0; pass < 2000; ++pass)
         input += pass == 0 ? "999999999999999\n2\n" : " 999999999999999\n2\n";
     input += kEscape;
-
-    int in[2];
-    int out[2];
-    ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
-    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    std::string path = kProgram;
-    char* argv[] = {path.data(), nullptr};
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-
-    // Read the first prompt, then stop reading for good.
-    char first[8];
-    pollfd p{out[0], POLLIN, 0};
-    ASSERT_EQ(poll(&p, 1, 10000), 1);
-    ASSERT_GT(read(out[0], first, sizeof first), 0);
-    close(out[0]);
-
-    // All the input goes in, which only a program that keeps reading takes.
-    const auto deadline = std::chrono::steady_clock::now() + PtyProcess::kTimeout;
-    std::size_t sent = 0;
-    while (sent < input.size() && std::chrono::steady_clock::now() < deadline) {
-        pollfd w{in[1], POLLOUT, 0};
-        if (poll(&w, 1, 100) != 1) continue;
-        const ssize_t n = write(in[1], input.data() + sent, input.size() - sent);
-        if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
-    }
-    close(in[1]);
-    EXPECT_EQ(sent, input.size()) << "the program stopped taking input";
-
-    int status = 0;
-    pid_t ended = 0;
-    while (ended == 0 && std::chrono::steady_clock::now() < deadline) {
-        ended = waitpid(pid, &status, WNOHANG);
-        if (ended == 0) poll(nullptr, 0, 10);
-    }
-    if (ended == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "the program did not end";
-    }
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // All of it goes in, which only a program that keeps reading takes.
+    EXPECT_TRUE(program.type(input)) << "the program stopped taking input";
+    program.close_input();
+    const auto status = program.wait_status();
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << (WIFSIGNALED(*status) ? WTERMSIG(*status) : 0);
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
 }
 
 }  // namespace
