@@ -17,6 +17,12 @@ constexpr std::string_view kCsi = "\x1b[";
 constexpr std::string_view kHideCursor = "\x1b[?25l";
 constexpr std::string_view kShowCursor = "\x1b[?25h";
 constexpr std::string_view kEraseToEndOfLine = "\x1b[K";
+// Insert and delete characters (CSI n @, CSI n P): the rest of the row moves
+// right or left by n cells; deleting brings in blanks at the row's end.
+constexpr char kInsertCharacters = '@';
+constexpr char kDeleteCharacters = 'P';
+// The widest shift looked for: a tab inserts up to 8 blanks.
+constexpr int kMostShifted = 8;
 
 void append_number(std::string& out, int n) {
     char digits[12];
@@ -126,7 +132,53 @@ void TerminalRenderer::draw(const Frame& frame) {
     }
 }
 
+void TerminalRenderer::shift_row(const Frame& frame, int y) {
+    int first = 0;
+    while (first < cols_ && frame_cell(frame, first, y) == shown(first, y))
+        ++first;
+    int differing = 0;
+    int last_text = -1;  // the last column that is not blank in the frame
+    for (int x = first; x < cols_; ++x) {
+        differing += frame_cell(frame, x, y) != shown(x, y) ? 1 : 0;
+        if (frame_cell(frame, x, y) != kBlank) last_text = x;
+    }
+    // Only a tail of text is worth moving; blanks are cheaper to erase.
+    for (int n = 1; n <= kMostShifted && first + n <= last_text; ++n) {
+        // Inserting costs the sequence and the n new cells; deleting only the
+        // sequence. Rewriting costs a byte per differing cell at least, and
+        // the cursor's way back.
+        const bool inserted = differing > n + 1 && [&] {
+            for (int x = first + n; x < cols_; ++x) {
+                if (frame_cell(frame, x, y) != shown(x - n, y)) return false;
+            }
+            return true;
+        }();
+        const bool deleted = !inserted && differing > 3 && [&] {
+            for (int x = first; x < cols_ - n; ++x) {
+                if (frame_cell(frame, x, y) != shown(x + n, y)) return false;
+            }
+            return true;
+        }();
+        if (!inserted && !deleted) continue;
+        move_for_write(first, y);
+        // The cells brought in take the background in effect.
+        set_pen(kDefaultAttr);
+        append_csi(out_, n, inserted ? kInsertCharacters : kDeleteCharacters);
+        const auto row = std::span(shown_).subspan(static_cast<std::size_t>(y) * static_cast<std::size_t>(cols_),
+                                                   static_cast<std::size_t>(cols_));
+        if (inserted) {
+            std::shift_right(row.begin() + first, row.end(), n);
+            std::fill_n(row.begin() + first, n, kBlank);
+        } else {
+            std::shift_left(row.begin() + first, row.end(), n);
+            std::fill(row.end() - n, row.end(), kBlank);
+        }
+        return;
+    }
+}
+
 void TerminalRenderer::draw_row(const Frame& frame, int y) {
+    shift_row(frame, y);
     // A run of blanks to the end of the row that differs from what is shown
     // is cheaper to erase than to write, and erasing never wraps.
     int blank_from = cols_;

@@ -80,6 +80,10 @@ class TerminalRenderer {
 
     ConsoleCell& shown(int x, int y);
     void redraw_all();
+    // Cells of a row moved right or left by a few columns from some column
+    // on (a character inserted or deleted in the middle of a line) are moved
+    // on the terminal too, with one sequence, instead of all being rewritten.
+    void shift_row(const Frame& frame, int y);
     void draw_row(const Frame& frame, int y);
     void put(int x, int y, ConsoleCell cell);
     void set_pen(std::uint8_t attr);

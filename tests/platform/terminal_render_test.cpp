@@ -96,8 +96,13 @@ const BytesCase kBytesCases[] = {
     {"first draw with a hidden cursor", {{{"hi"}, 2, 0, false}}, "\x1b[0m\x1b[H\x1b[2J\x1b[?25lhi"},
     {"unchanged frame", {{{"abc"}, 3, 0}, {{"abc"}, 3, 0}}, ""},
     {"typed character at the end of a line", {{{"ab"}, 2, 0}, {{"abc"}, 3, 0}}, "c"},
-    {"insertion before a 3-character tail", {{{"abdef"}, 2, 0}, {{"abcdef"}, 3, 0}}, "cdef\b\b\b"},
-    {"insertion before a 5-character tail", {{{"a12345"}, 1, 0}, {{"ab12345"}, 2, 0}}, "b12345\x1b[5D"},
+    {"insertion before a 3-character tail", {{{"abdef"}, 2, 0}, {{"abcdef"}, 3, 0}}, "\x1b[@c"},
+    {"insertion before a 5-character tail", {{{"a12345"}, 1, 0}, {{"ab12345"}, 2, 0}}, "\x1b[@b"},
+    {"insertion before a 1-character tail is rewritten", {{{"abd"}, 2, 0}, {{"abcd"}, 3, 0}}, "cd\b"},
+    {"tab of 3 blanks before a tail", {{{"ab12345"}, 2, 0}, {{"ab   12345"}, 5, 0}}, "\x1b[3@\x1b[3C"},
+    {"inserted where the cursor is not", {{{"a12345"}, 6, 0}, {{"ab12345"}, 2, 0}}, "\x1b[5D\x1b[@b"},
+    {"deletion before a 4-character tail", {{{"abcdefg"}, 3, 0}, {{"abdefg"}, 2, 0}}, "\b\x1b[P"},
+    {"deletion before a 2-character tail is rewritten", {{{"abcde"}, 3, 0}, {{"abde"}, 2, 0}}, "\bde \b\b\b"},
     {"backspace at the end of a line", {{{"abc"}, 3, 0}, {{"ab"}, 2, 0}}, "\b \b"},
     {"character in the last column wraps the cursor", {{{"abcdefghi"}, 9, 0}, {{"abcdefghij"}, 0, 1}}, "j\r\n"},
     {"bottom-right cell keeps the cursor there", {{{"", "", "abcdefghi"}, 9, 2}, {{"", "", "abcdefghij"}, 9, 2}}, "j"},
@@ -548,7 +553,7 @@ TEST_P(RandomFrames, EmulatorShowsEveryFrame) {
     std::vector<std::u32string> departed;
     for (int step = 0; step < 400; ++step) {
         for (int edits = pick(1, 4); edits > 0; --edits) {
-            switch (pick(0, 9)) {
+            switch (pick(0, 11)) {
                 case 0:
                 case 1: {  // text somewhere
                     const int y = pick(0, rows - 1);
@@ -596,6 +601,23 @@ TEST_P(RandomFrames, EmulatorShowsEveryFrame) {
                 case 9:
                     if (pick(0, 3) == 0) std::fill(w.cells.begin(), w.cells.end(), Cell{});
                     break;
+                case 10:
+                case 11: {  // cells inserted or deleted inside a row, its tail moving along
+                    const int y = pick(0, rows - 1);
+                    const int x = pick(0, cols - 1);
+                    const int n = pick(1, 9);
+                    const auto row = w.cells.begin() + y * cols;
+                    if (pick(0, 1) == 0) {
+                        std::shift_right(row + x, row + cols, n);
+                        w.put(x, y, bytes(std::min(n, cols - x)), attr());
+                    } else {
+                        std::shift_left(row + x, row + cols, n);
+                        std::fill(row + std::max(x, cols - n), row + cols, Cell{});
+                    }
+                    w.cursor_x = x;
+                    w.cursor_y = y;
+                    break;
+                }
             }
         }
         renderer.draw(w.frame());
