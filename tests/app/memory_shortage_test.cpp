@@ -15,16 +15,17 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/app/session_text.h"
 #include "tests/platform/pty_process.h"
 
 namespace {
 
 using platform::PtyProcess;
-
-constexpr std::string_view kNumberPrompt = "Decimal number  (max. 999999999999999)? ";
-constexpr std::string_view kBasePrompt = "in base (min. 2; max. 999999999999999)? ";
-constexpr std::string_view kWrong = "Wrong input!";
-constexpr std::string_view kExitHint = "<Esc> for exit";
+using session_text::digit_line;
+using session_text::kBasePrompt;
+using session_text::kExitHint;
+using session_text::kNumberPrompt;
+using session_text::kWrong;
 
 // A valid pass, a wrong one, a key-ahead Escape: every layer allocates.
 constexpr std::string_view kSession = "255\n16\n 7.0\n2\n 999999999999999\n999\n\x1b";
@@ -62,18 +63,6 @@ bool canonical(std::string_view text) {
     if (text.empty() || text.size() > 15) return false;
     if (text.size() > 1 && text[0] == '0') return false;
     return text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-std::string digit_line(std::int64_t number, std::int64_t base) {
-    std::int64_t place = 1;
-    while (number / place >= base)
-        place *= base;
-    std::string line;
-    for (; place > 0; place /= base) {
-        line += "d" + std::to_string(number / place) + " ";
-        number %= place;
-    }
-    return line;
 }
 
 // Every answer printed is "Wrong input!" or the digits of the number and base

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/app/session_text.h"
 #include "tests/platform/pty_process.h"
 
 extern char** environ;
@@ -24,35 +25,23 @@ extern char** environ;
 namespace {
 
 using platform::PtyProcess;
+using session_text::digit_line;
+using session_text::kBasePrompt;
+using session_text::kExitHint;
+using session_text::kNumberPrompt;
+using session_text::kWrong;
+using session_text::pass_bytes;
 
 constexpr const char* kProgram = BASECONV;
 constexpr int kCols = 80;
 constexpr int kRows = 25;
 
-constexpr std::string_view kNumberPrompt = "Decimal number  (max. 999999999999999)? ";
-constexpr std::string_view kBasePrompt = "in base (min. 2; max. 999999999999999)? ";
-constexpr std::string_view kWrong = "Wrong input!";
-constexpr std::string_view kExitHint = "<Esc> for exit";
 constexpr std::string_view kEscape = "\x1b";
 constexpr std::int64_t kMax = 999'999'999'999'999;
 
 std::string trimmed(std::string text) {
     text.erase(text.find_last_not_of(' ') + 1);
     return text;
-}
-
-// The digit line for `number` in `base`, worked out here by repeated division
-// from the top: "d" and each digit's value and a blank, most significant first.
-std::string digit_line(std::int64_t number, std::int64_t base) {
-    std::int64_t place = 1;
-    while (number / place >= base)
-        place *= base;
-    std::string line;
-    for (; place > 0; place /= base) {
-        line += "d" + std::to_string(number / place) + " ";
-        number %= place;
-    }
-    return line;
 }
 
 // What the user should see from the top of the cleared screen: every line the
@@ -332,11 +321,6 @@ TEST_F(OnATerminal, ResizeInTheMiddleOfAPass) {
 }
 
 // --- Through pipes -------------------------------------------------------------------
-
-std::string pass_bytes(std::string_view number, std::string_view base, std::string_view answer) {
-    return std::string(kNumberPrompt) + std::string(number) + "\r\n" + std::string(kBasePrompt) + std::string(base) +
-           "\r\n" + std::string(answer) + "\r\n" + std::string(kExitHint) + "\r\n";
-}
 
 struct Script {
     std::string name;
