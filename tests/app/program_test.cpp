@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -364,6 +365,81 @@ INSTANTIATE_TEST_SUITE_P(Scripts, ThroughPipes,
                                          Script{"EndOfInputAtAPrompt", "25", std::string(kNumberPrompt) + "25", 3},
                                          Script{"NoInputAtAll", "", std::string(kNumberPrompt), 3}),
                          [](const testing::TestParamInfo<Script>& param) { return param.param.name; });
+
+// Random scripted sessions: values typed in the forms the field rules and the
+// canonical form decide on, keys between the passes, the answer of each pass
+// known from how its values were made. Every byte of the output is checked.
+class RandomSessions : public testing::TestWithParam<unsigned> {};
+
+TEST_P(RandomSessions, EveryPassAnswersWhatWasTyped) {
+    std::mt19937 rng(GetParam());
+    auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    // A value's digits: 0, or up to 17 digits without a leading zero, so that
+    // some lie above the largest value.
+    auto digits = [&] {
+        if (pick(0, 5) == 0) return std::string(1, static_cast<char>('0' + pick(0, 2)));
+        std::string d(1, static_cast<char>('1' + pick(0, 8)));
+        for (int n = pick(0, 16); n > 0; --n)
+            d += static_cast<char>('0' + pick(0, 9));
+        return d;
+    };
+    // A typed line, and the digits it stands for when its field is canonical.
+    struct Typed {
+        std::string line;
+        std::optional<std::string> value;
+    };
+    auto typed = [&]() -> Typed {
+        const std::string d = digits();
+        switch (pick(0, 9)) {
+            case 0:
+                return {"  " + d, d};  // leading blanks are skipped
+            case 1:
+                return {d + "," + digits(), d};  // a comma ends the field
+            case 2:
+                return {"\"" + d + "\"", d};  // quotes enclose it
+            case 3:
+                return {d + " ", std::nullopt};  // a trailing blank stays in it
+            case 4:
+                return {"+" + d, std::nullopt};
+            case 5:
+                return {"0" + d, std::nullopt};
+            case 6:
+                return {d + ".0", std::nullopt};
+            case 7:
+                return {"", std::nullopt};
+            default:
+                return {d, d};
+        }
+    };
+    auto in_range = [](const std::string& d, std::int64_t low) {
+        return d.size() <= 15 && std::stoll(d) >= low && std::stoll(d) <= kMax;
+    };
+    const std::string_view between[] = {" ", "x", "\x1bOP", "\t", "\x1b[A"};
+
+    std::string input;
+    std::string output;
+    const int passes = pick(1, 6);
+    for (int pass = 0; pass < passes; ++pass) {
+        const Typed number = typed();
+        const Typed base = typed();
+        std::string answer(kWrong);
+        if (number.value && base.value && in_range(*number.value, 0) && in_range(*base.value, 2)) {
+            answer = digit_line(std::stoll(*number.value), std::stoll(*base.value));
+        }
+        if (pass > 0) input += between[pick(0, static_cast<int>(std::size(between)) - 1)];
+        input += number.line + "\n" + base.line + "\n";
+        output += pass_bytes(number.line, base.line, answer);
+    }
+    input += kEscape;
+
+    PtyProcess process(kCols, kRows);
+    process.start(kProgram, {}, {PtyProcess::Stream::Pipe, PtyProcess::Stream::Pipe, input, false});
+    ASSERT_TRUE(process.read_until_output_closed());
+    expect_exit(process, 0);
+    EXPECT_EQ(process.output_bytes(), output) << testing::PrintToString(input);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, RandomSessions, testing::Range(1u, 101u));
 
 // The command line is accepted and ignored.
 TEST(Program, ThroughPipesWhateverItsArguments) {
