@@ -441,6 +441,29 @@ TEST_P(RandomSessions, EveryPassAnswersWhatWasTyped) {
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RandomSessions, testing::Range(1u, 101u));
 
+// Any bytes at all through a pipe (but the two that stand for Ctrl+C and
+// Ctrl+\, which end the program by their signals): editing keys, key
+// sequences, bytes above 127, zero bytes. The program ends on its own, with
+// status 0 at an Escape after "<Esc> for exit" or 3 at the end of the input.
+TEST(Program, ThroughPipesAnyBytesEndWithADocumentedStatus) {
+    std::mt19937 rng(20261210);
+    for (int session = 0; session < 60; ++session) {
+        std::string input(std::uniform_int_distribution<std::size_t>(1, 600)(rng), '\0');
+        for (char& byte : input) {
+            do {
+                byte = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(rng));
+            } while (byte == '\x03' || byte == '\x1c');
+        }
+        PtyProcess process(kCols, kRows);
+        process.start(kProgram, {}, {PtyProcess::Stream::Pipe, PtyProcess::Stream::Pipe, input, false});
+        ASSERT_TRUE(process.read_until_output_closed()) << testing::PrintToString(input);
+        const auto status = process.wait_status();
+        ASSERT_TRUE(status && WIFEXITED(*status)) << testing::PrintToString(input);
+        EXPECT_TRUE(WEXITSTATUS(*status) == 0 || WEXITSTATUS(*status) == 3) << testing::PrintToString(input);
+        EXPECT_TRUE(process.output_bytes().starts_with(kNumberPrompt));
+    }
+}
+
 // The command line is accepted and ignored.
 TEST(Program, ThroughPipesWhateverItsArguments) {
     const std::vector<std::string> command_lines[] = {{}, {"--help"}, {"12", "16", "-x"}};
