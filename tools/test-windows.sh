@@ -6,8 +6,8 @@
 #   - GoogleTest cross-built from the sources Debian ships;
 #   - the program and every test program that needs no console model
 #     (build-windows/), run under Wine;
-#   - the program on a pseudo-terminal under Wine, read through libvterm by a
-#     native test (build-windows/host/).
+#   - the program, and the keyboard layer's key reader, on a pseudo-terminal
+#     under Wine, read through libvterm by a native test (build-windows/host/).
 # Stops at the first step that fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -38,6 +38,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
         exit 1
     fi
 fi
+# One Wine server for the whole run, and Wine's own background processes
+# started here with no output to hold: started by a test, they would keep its
+# output open, and CTest waiting for it, long after the test has ended.
+wineserver -p </dev/null >/dev/null 2>&1
+wineboot </dev/null >/dev/null 2>&1
 
 toolchain=$root/cmake/mingw-i686.cmake
 gtest=$root/$build/googletest
@@ -50,12 +55,13 @@ fi
 
 configure "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBASECONV_WERROR=ON \
     -DBUILD_TESTING=ON -DGTest_DIR="$gtest/installed/lib/cmake/GTest"
-cmake --build "$root/$build"
+# The key reader is a test program of its own folder, run under Wine below.
+cmake --build "$root/$build" --target all key_reader
 program=$root/$build/baseconv.exe
 ctest --test-dir "$root/$build" --output-on-failure -j "$jobs"
 
 configure "$build/host" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBASECONV_WERROR=ON -DBUILD_TESTING=ON \
-    -DBASECONV_WINDOWS_PROGRAM="$program"
+    -DBASECONV_WINDOWS_BUILD="$root/$build"
 cmake --build "$root/$build/host" --target program_under_wine_test
 ctest --test-dir "$root/$build/host" --output-on-failure -R '^program_under_wine_test$'
 

@@ -1,7 +1,8 @@
-// The Windows program as a user of Wine's console on a terminal runs it: the
+// Windows programs as a user of Wine's console on a terminal runs them: the
 // screen read through a terminal emulator, keys typed on the terminal. Wine's
 // console shows the program's screen buffer on the terminal and turns what is
 // typed into console key events.
+#include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "runtime/input/keyboard.h"
 #include "tests/platform/pty_process.h"
 
 namespace {
@@ -29,25 +31,31 @@ constexpr std::string_view kExitHint = "<Esc> for exit";
 class ProgramUnderWine : public ::testing::Test {
   protected:
     // Keys come from the terminal; the output goes to the terminal or to a
-    // pipe. In a session of its own whose controlling terminal is the test's,
-    // as a user's shell would start it: Wine leaves the terminal's signal keys
-    // on and takes Ctrl+C from the terminal as SIGINT.
-    void start(PtyProcess::Stream output) {
-        pty_.start("/usr/bin/setsid", {"--ctty", "--wait", WINE, WINDOWS_PROGRAM},
-                   PtyProcess::Options(PtyProcess::Stream::Terminal, output));
+    // pipe.
+    void start(PtyProcess::Stream output, const char* program = WINDOWS_PROGRAM) {
+        pty_.start(WINE, {program}, PtyProcess::Options(PtyProcess::Stream::Terminal, output));
+    }
+
+    // Wine's console process for the program runs in the program's process
+    // group, and may outlive it holding its standard streams.
+    void TearDown() override {
+        if (pty_.pid() > 0) ::kill(-pty_.pid(), SIGKILL);
     }
 
     // Escape would end the program with status 0, but Wine's console delivers
     // the Escape key's event without its character (0 instead of 27), which
     // the real console never does, and such an event is no key at all. Ctrl+C
     // is what ends it instead: processed input makes it a control event, and
-    // the console's default handling ends the process.
+    // the console's default handling ends the process. Wine leaves the
+    // terminal's signal keys on and takes Ctrl+C as the SIGINT a terminal
+    // sends its foreground process group; the program has no controlling
+    // terminal here, so the test sends the signal to its group itself (Wine's
+    // console process for the program is in it too).
     void end_with_ctrl_c() {
-        pty_.type("\x03");
+        ASSERT_EQ(::kill(-pty_.pid(), SIGINT), 0);
         const auto status = pty_.wait_status();
         ASSERT_TRUE(status.has_value()) << "the program did not end";
         EXPECT_TRUE(WIFEXITED(*status)) << *status;
-        EXPECT_TRUE(platform::same_modes(pty_.modes(), pty_.initial_modes()));
     }
 
     // Wine's console switches the terminal to take keys one by one only some
@@ -149,10 +157,16 @@ TEST_F(ProgramUnderWine, ScrollsOnceTheScreenIsFull) {
             ASSERT_TRUE(read_until_last_row(kNumberPrompt)) << "pass " << digit;
         }
     }
-    EXPECT_EQ(pty_.screen().text(0), kExitHint);
-    EXPECT_EQ(pty_.screen().text(1), std::string(kNumberPrompt) + " 22");
-    EXPECT_EQ(pty_.screen().text(kRows - 2), "d7 d7");
-    EXPECT_EQ(pty_.screen().text(kRows - 1), kExitHint);
+    // The last line end scrolls too: the cursor waits at the start of the
+    // bottom row.
+    ASSERT_TRUE(pty_.read_until([&] {
+        const platform::VtermScreen& screen = pty_.screen();
+        return screen.cursor_x() == 0 && screen.cursor_y() == kRows - 1 && screen.text(kRows - 2) == kExitHint;
+    })) << pty_.screen().cursor_x()
+        << "," << pty_.screen().cursor_y();
+    EXPECT_EQ(pty_.screen().text(0), std::string(kNumberPrompt) + " 22");
+    EXPECT_EQ(pty_.screen().text(kRows - 3), "d7 d7");
+    EXPECT_EQ(pty_.screen().text(kRows - 1), "");
     end_with_ctrl_c();
 }
 
@@ -178,10 +192,56 @@ TEST_F(ProgramUnderWine, RedirectedOutputGetsThePrintedBytes) {
     ASSERT_TRUE(output_ends_with(base_prompt)) << pty_.output_bytes();
     pty_.type("0\r");
     ASSERT_TRUE(output_ends_with(exit_hint)) << pty_.output_bytes();
+    // All it wrote has been read once it has ended.
     end_with_ctrl_c();
-    ASSERT_TRUE(pty_.read_until_output_closed());
     EXPECT_EQ(pty_.output_bytes(), number_prompt + "255\r\n" + base_prompt + "16\r\nd15 d15 \r\n" + exit_hint +
                                        number_prompt + "7\r\n" + base_prompt + "0\r\nWrong input!\r\n" + exit_hint);
+}
+
+// The keyboard layer of the Windows build reads Wine's key events as the key
+// codes of the real console: characters, and the extended codes of keys
+// without one, with their modifiers.
+TEST_F(ProgramUnderWine, KeysReadAsTheirKeyCodes) {
+    start(PtyProcess::Stream::Pipe, KEY_READER);
+    ASSERT_TRUE(pty_.read_until([&] { return pty_.output_bytes() == "ready "; })) << pty_.output_bytes();
+    ASSERT_TRUE(wait_for_keys_one_by_one());
+    const struct {
+        const char* name;
+        std::string_view typed;
+        rt::KeyCode code;
+    } kKeys[] = {
+        {"a", "a", 'a'},
+        {"Enter", "\r", 13},
+        {"Backspace", "\x7f", 8},
+        {"Tab", "\t", 9},
+        {"Left", "\x1b[D", rt::extended_key(0x4B)},
+        {"Up", "\x1b[A", rt::extended_key(0x48)},
+        {"Home", "\x1b[H", rt::extended_key(0x47)},
+        {"End", "\x1bOF", rt::extended_key(0x4F)},
+        {"Page Up", "\x1b[5~", rt::extended_key(0x49)},
+        {"Insert", "\x1b[2~", rt::extended_key(0x52)},
+        {"Delete", "\x1b[3~", rt::extended_key(0x53)},
+        {"F1", "\x1bOP", rt::extended_key(0x3B)},
+        {"Shift+F1", "\x1b[1;2P", rt::extended_key(0x54)},
+        {"Ctrl+Left", "\x1b[1;5D", rt::extended_key(0x73)},
+        {"Alt+A",
+         "\x1b"
+         "a",
+         rt::extended_key(0x1E)},
+        // Escape itself is left out: Wine's console delivers it without its
+        // character, which makes it no key.
+    };
+    for (const auto& key : kKeys) {
+        pty_.type(key.typed);
+        const std::string shown = std::to_string(key.code) + " ";
+        ASSERT_TRUE(pty_.read_until([&] { return pty_.output_bytes().ends_with(shown); }))
+            << key.name << ": " << pty_.output_bytes();
+    }
+    end_with_ctrl_c();
+    std::string all = "ready ";
+    for (const auto& key : kKeys)
+        all += std::to_string(key.code) + " ";
+    EXPECT_EQ(pty_.output_bytes(), all) << "each key read once";
 }
 
 }  // namespace
