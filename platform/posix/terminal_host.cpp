@@ -39,6 +39,14 @@ constexpr milliseconds kShutdownPatience{500};
 // Redirected output gathered beyond this is sent without waiting for a wait.
 constexpr std::size_t kPipedOutputChunk = 64 * 1024;
 
+// How long the program's thread may go without looking for keys before the
+// control thread reads the terminal for it. A program that polls looks every
+// few tens of milliseconds.
+constexpr milliseconds kUnattended{1000};
+// How soon the control thread tries again when the program's thread holds the
+// host (a write to a slow terminal).
+constexpr milliseconds kRetryUnattended{10};
+
 // Keys that act as the terminal's signal keys while input is processed.
 constexpr unsigned char kCtrlC = 0x03;
 constexpr unsigned char kCtrlBackslash = 0x1C;
@@ -381,27 +389,87 @@ void TerminalHost::flush_piped_output(bool on_program_thread) {
 
 // --- Input ----------------------------------------------------------------------------
 
-void TerminalHost::key(const INPUT_RECORD& record, Deferred& deferred) {
+TerminalHost::ControlKey TerminalHost::control_key(const INPUT_RECORD& record, bool processed_input) const {
     const KEY_EVENT_RECORD& k = record.Event.KeyEvent;
-    if ((model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0 && k.bKeyDown) {
-        switch (static_cast<unsigned char>(k.uChar.AsciiChar)) {
-            case kCtrlC:
-                if (!signal_ignored(HostSignal::Interrupt)) deferred.events.push_back(CTRL_C_EVENT);
-                return;
-            case kCtrlBackslash:
-                if (!signal_ignored(HostSignal::Quit)) deferred.events.push_back(CTRL_BREAK_EVENT);
-                return;
-            case kCtrlZ:
-                // Only a person at a terminal can bring a stopped program
-                // back; a script would hang.
-                if (!streams_.input_is_terminal) break;
-                if (!signal_ignored(HostSignal::Suspend)) suspend();
-                return;
-            default:
-                break;
+    if (!processed_input || !k.bKeyDown) return ControlKey::None;
+    switch (static_cast<unsigned char>(k.uChar.AsciiChar)) {
+        case kCtrlC:
+            return signal_ignored(HostSignal::Interrupt) ? ControlKey::Ignored : ControlKey::Interrupt;
+        case kCtrlBackslash:
+            return signal_ignored(HostSignal::Quit) ? ControlKey::Ignored : ControlKey::Break;
+        case kCtrlZ:
+            // Only a person at a terminal can bring a stopped program back; a
+            // script would hang.
+            if (!streams_.input_is_terminal) return ControlKey::None;
+            return signal_ignored(HostSignal::Suspend) ? ControlKey::Ignored : ControlKey::Suspend;
+        default:
+            return ControlKey::None;
+    }
+}
+
+void TerminalHost::key(const INPUT_RECORD& record, Deferred& deferred) {
+    switch (control_key(record, (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0)) {
+        case ControlKey::Interrupt:
+            deferred.events.push_back(CTRL_C_EVENT);
+            return;
+        case ControlKey::Break:
+            deferred.events.push_back(CTRL_BREAK_EVENT);
+            return;
+        case ControlKey::Suspend:
+            suspend();
+            return;
+        case ControlKey::Ignored:
+            return;
+        case ControlKey::None:
+            model_.push_input(record);
+            return;
+    }
+}
+
+bool TerminalHost::read_for_program() {
+    Deferred deferred;
+    {
+        const std::unique_lock lock(mutex_, std::try_to_lock);
+        if (!lock.owns_lock()) return false;
+        if (shut_down_ || input_ended_) return true;
+        std::vector<TerminalEvent> events;
+        if (read_input(0, events) == Read::Ended) {
+            input_ended_ = true;
+            deferred.final_event = CTRL_CLOSE_EVENT;
+        }
+        for (const TerminalEvent& event : events) {
+            const auto* record = std::get_if<INPUT_RECORD>(&event);
+            if (record == nullptr) {
+                reply(event);
+                continue;
+            }
+            // Only the keys that act at once are acted on here; a suspension
+            // draws the screen, which is the program's thread's to do.
+            switch (control_key(*record, processed_input_)) {
+                case ControlKey::Interrupt:
+                    deferred.events.push_back(CTRL_C_EVENT);
+                    break;
+                case ControlKey::Break:
+                    deferred.events.push_back(CTRL_BREAK_EVENT);
+                    break;
+                case ControlKey::Ignored:
+                    break;
+                case ControlKey::Suspend:
+                case ControlKey::None:
+                    typed_.push_back(*record);
+                    break;
+            }
         }
     }
-    model_.push_input(record);
+    run(deferred);
+    return true;
+}
+
+std::optional<milliseconds> TerminalHost::until_unattended() const {
+    if (!streams_.input_is_terminal || input_ended_) return std::nullopt;
+    if (looking_) return kUnattended;
+    const auto since = steady_clock::now() - steady_clock::time_point(steady_clock::duration(last_look_.load()));
+    return std::max(std::chrono::duration_cast<milliseconds>(kUnattended - since), milliseconds(0));
 }
 
 void TerminalHost::reply(const TerminalEvent& event) {
@@ -497,13 +565,20 @@ void TerminalHost::handle_signals() {
 }
 
 void TerminalHost::watch_control_signals() {
-    std::array<pollfd, 2> fds{pollfd{signal_wake_fd(SignalQueue::Control), POLLIN, 0},
-                              pollfd{control_stop_[0], POLLIN, 0}};
+    std::array<pollfd, 3> fds{pollfd{signal_wake_fd(SignalQueue::Control), POLLIN, 0},
+                              pollfd{control_stop_[0], POLLIN, 0}, pollfd{-1, POLLIN, 0}};
     const sigset_t control = signals_of(SignalQueue::Control);
     ::pthread_sigmask(SIG_UNBLOCK, &control, nullptr);
+    std::optional<milliseconds> retry;
     for (;;) {
-        if (::poll(fds.data(), fds.size(), -1) < 0) continue;  // interrupted
+        const std::optional<milliseconds> unattended = retry ? retry : until_unattended();
+        retry.reset();
+        fds[2].fd = unattended && unattended->count() == 0 ? streams_.input_fd : -1;
+        const int timeout = unattended && unattended->count() > 0 ? static_cast<int>(unattended->count()) : -1;
+        if (::poll(fds.data(), fds.size(), timeout) < 0) continue;  // interrupted
         if (fds[1].revents != 0) break;
+        if (fds[2].revents != 0 && !read_for_program()) retry = kRetryUnattended;
+        if (fds[0].revents == 0) continue;
         const HostSignals signals = take_signals(SignalQueue::Control, true);
         if (signals.has(HostSignal::Interrupt)) raise_control_event(CTRL_C_EVENT);
         if (signals.has(HostSignal::Quit)) raise_control_event(CTRL_BREAK_EVENT);
@@ -531,6 +606,10 @@ void TerminalHost::stop_control_thread() {
 }
 
 void TerminalHost::service(Deferred& deferred) {
+    last_look_ = steady_clock::now().time_since_epoch().count();
+    processed_input_ = (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0;
+    for (const INPUT_RECORD& record : std::exchange(typed_, {}))
+        key(record, deferred);
     if (streams_.input_is_terminal && !input_ended_) read_terminal(deferred);
     handle_signals();
     flush();
@@ -562,6 +641,17 @@ void TerminalHost::input_idle() {
 }
 
 void TerminalHost::wait(DWORD milliseconds) {
+    // Keys typed meanwhile are the wait's to read.
+    struct Looking {
+        TerminalHost& host;
+        explicit Looking(TerminalHost& h) : host(h) { host.looking_ = true; }
+        ~Looking() {
+            host.last_look_ = steady_clock::now().time_since_epoch().count();
+            host.looking_ = false;
+        }
+        Looking(const Looking&) = delete;
+        Looking& operator=(const Looking&) = delete;
+    } looking(*this);
     const auto deadline = steady_clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
         Deferred deferred;

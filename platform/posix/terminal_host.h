@@ -11,8 +11,11 @@
 //   SIGINT, SIGQUIT     CTRL_C_EVENT, CTRL_BREAK_EVENT
 //   SIGHUP, SIGTERM     CTRL_CLOSE_EVENT, CTRL_SHUTDOWN_EVENT; once the handlers
 //                       have run, the process ends with control_event_exit_status
-// The others change the console and are acted on at the program's next wait
-// or poll:
+// Keys typed while the program's thread does not look for them for a while
+// (it computes, or is stuck in a write) are read by that thread too, so that
+// Ctrl+C and a terminal that goes away still act; the other keys wait for the
+// program. The other signals change the console and are acted on at the
+// program's next wait or poll:
 //   SIGTSTP             the terminal is given back and the process group stops;
 //   SIGCONT             modes are set again and the screen is redrawn
 //   SIGWINCH            the buffer and window follow the terminal's new size
@@ -133,8 +136,17 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     void read_terminal(Deferred& deferred);
     void take_piped_bytes();
     bool deliver_piped_key(Deferred& deferred);
+    // What a key does as a control key.
+    enum class ControlKey { None, Interrupt, Break, Suspend, Ignored };
+    ControlKey control_key(const INPUT_RECORD& record, bool processed_input) const;
     // A decoded key: queued, or acted on as a control key.
     void key(const INPUT_RECORD& record, Deferred& deferred);
+    // On the control thread: reads what was typed while the program's thread
+    // does not look. False when the program's thread holds the host.
+    bool read_for_program();
+    // How long until the control thread is to read for the program; zero
+    // when it is to read now, nothing when it never is.
+    std::optional<std::chrono::milliseconds> until_unattended() const;
     void reply(const TerminalEvent& event);
     void handle_signals();
     // The control thread: raises the control events of signals as they come.
@@ -190,8 +202,14 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     std::string outgoing_;                   // host sequences and frames for the next write
     std::vector<ConsoleCell> window_cells_;  // a window narrower than the buffer, gathered
     std::deque<INPUT_RECORD> piped_keys_;    // decoded, not yet handed over
-    bool redraw_ = true;                     // draw even if the model reports no change
-    bool input_ended_ = false;
+    std::deque<INPUT_RECORD> typed_;         // read by the control thread, not yet handed over
+    // When the program's thread last looked for keys, and whether it is
+    // looking now (in a wait); what processed input was then.
+    std::atomic<std::chrono::steady_clock::rep> last_look_{std::chrono::steady_clock::now().time_since_epoch().count()};
+    std::atomic<bool> looking_{false};
+    std::atomic<bool> processed_input_{false};
+    bool redraw_ = true;  // draw even if the model reports no change
+    std::atomic<bool> input_ended_{false};
     bool close_raised_ = false;
     bool resumed_ = false;        // a SIGCONT noted now is our own resumption
     bool program_woken_ = false;  // the program's signal wake-up was seen readable

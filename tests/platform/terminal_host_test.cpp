@@ -886,6 +886,39 @@ TEST_F(Program, SignalsEndItWhileItComputes) {
     }
 }
 
+// Keys typed while the program computes: the terminal is read for it, so that
+// Ctrl+C reaches the handlers or ends it, and a terminal that goes away ends
+// it; the other keys wait for it to look.
+TEST_F(Program, TypedControlKeysAndAHangUpActWhileItComputes) {
+    start({"--handler"});
+    pty.type(kF5);
+    ASSERT_TRUE(shows(1, "busy"));
+    pty.type("x\x03");
+    ASSERT_TRUE(shows(1, "busy<event 0>"));
+    ASSERT_TRUE(shows(2, "x"));
+    pty.type(kEscape);
+    expect_exit(0);
+
+    PtyProcess unhandled(kCols, kRows);
+    unhandled.start(kDemo);
+    ASSERT_TRUE(unhandled.read_until_row(0, "ready"));
+    unhandled.type(kF5);
+    ASSERT_TRUE(unhandled.read_until_row(1, "busy"));
+    unhandled.type("\x03");
+    expect_ended_by(unhandled, SIGINT);
+
+    PtyProcess closed(kCols, kRows);
+    closed.start(kDemo);
+    ASSERT_TRUE(closed.read_until_row(0, "ready"));
+    closed.type(kF5);
+    ASSERT_TRUE(closed.read_until_row(1, "busy"));
+    closed.close_terminal();
+    const auto status = closed.wait_status();
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    ASSERT_TRUE(WIFEXITED(*status)) << *status;
+    EXPECT_EQ(WEXITSTATUS(*status), control_event_exit_status(CTRL_CLOSE_EVENT));
+}
+
 // The program's thread is stuck in a write to a terminal or a pipe that
 // nobody reads: SIGTERM still raises its event and ends the process, and the
 // terminal gets its modes back.
