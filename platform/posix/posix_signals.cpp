@@ -73,6 +73,10 @@ constexpr std::uint32_t queue_bits(SignalQueue queue) {
 
 constexpr std::size_t index_of(SignalQueue queue) { return static_cast<std::size_t>(queue); }
 
+// Worked out once: every poll asks.
+constexpr std::array kQueueBits{queue_bits(SignalQueue::Control), queue_bits(SignalQueue::Program)};
+static_assert(index_of(SignalQueue::Control) == 0 && index_of(SignalQueue::Program) == 1);
+
 const Caught* host_signal(int number) {
     const auto found = std::find_if(kHostSignals.begin(), kHostSignals.end(),
                                     [number](const Caught& c) { return c.number == number; });
@@ -211,8 +215,10 @@ sigset_t signals_of(SignalQueue queue) {
 
 int signal_wake_fd(SignalQueue queue) { return g_watching ? g_wake_read[index_of(queue)] : -1; }
 
+bool signals_noted(SignalQueue queue) { return (g_noted.load() & kQueueBits[index_of(queue)]) != 0; }
+
 HostSignals take_signals(SignalQueue queue, bool woken) {
-    const std::uint32_t mask = queue_bits(queue);
+    const std::uint32_t mask = kQueueBits[index_of(queue)];
     // The common case, a look between two keys, costs no system call.
     if ((g_noted.load() & mask) == 0 && !woken) return {};
     // Empty the pipe first: a signal noted after this wakes the next wait.

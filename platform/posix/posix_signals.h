@@ -80,6 +80,9 @@ int signal_wake_fd(SignalQueue queue);
 // queue's descriptor was seen readable (a wake-up may outlive the signals it
 // announced; it is cleared here).
 HostSignals take_signals(SignalQueue queue, bool woken = false);
+// Whether signals of the queue are noted and not yet taken: one load, for a
+// look that would otherwise find nothing to do.
+bool signals_noted(SignalQueue queue);
 
 // What a signal that ends the process (any that is caught for the rescue:
 // SIGSEGV, SIGABRT, SIGUSR1, SIGXCPU, the real-time signals, ...) does before

@@ -608,8 +608,11 @@ void TerminalHost::stop_control_thread() {
 void TerminalHost::service(Deferred& deferred) {
     last_look_ = steady_clock::now().time_since_epoch().count();
     processed_input_ = (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0;
-    for (const INPUT_RECORD& record : std::exchange(typed_, {}))
-        key(record, deferred);
+    // An empty queue put in its place costs an allocation: only for keys.
+    if (!typed_.empty()) {
+        for (const INPUT_RECORD& record : std::exchange(typed_, {}))
+            key(record, deferred);
+    }
     if (streams_.input_is_terminal && !input_ended_) read_terminal(deferred);
     handle_signals();
     flush();
@@ -631,6 +634,10 @@ void TerminalHost::end_process(int status) {
 }
 
 void TerminalHost::input_idle() {
+    // Piped both ways, a poll has nothing to read or draw: unless a signal
+    // waits for the program's thread, there is nothing to lock for. The
+    // program polls several times for every key.
+    if (!streams_.input_is_terminal && !renderer_ && !program_woken_ && !signals_noted(SignalQueue::Program)) return;
     Deferred deferred;
     {
         const std::lock_guard lock(mutex_);
