@@ -1,5 +1,9 @@
 #include "platform/posix/us_layout.h"
 
+#include <array>
+#include <cstddef>
+#include <iterator>
+
 namespace platform {
 namespace {
 
@@ -104,24 +108,43 @@ constexpr UsKey kKeys[] = {
     {VK_DIVIDE, 53, '/', '/'},
 };
 
-bool is_keypad(WORD vk) { return vk >= VK_NUMPAD0 && vk <= VK_DIVIDE; }
+constexpr bool is_keypad(WORD vk) { return vk >= VK_NUMPAD0 && vk <= VK_DIVIDE; }
+
+constexpr bool types(const UsKey& k, char c) { return !is_keypad(k.vk) && c != 0 && (k.normal == c || k.shifted == c); }
+
+// Every typed character and every translated key looks a key up: the first
+// entry that answers each ASCII character and each virtual-key code below 256
+// is found once, when compiling, and kNoKey stands for none.
+constexpr std::size_t kNoKey = std::size(kKeys);
+static_assert(kNoKey <= 0xFF);
+
+template <std::size_t Count, typename Matches>
+constexpr std::array<std::uint8_t, Count> first_keys(Matches matches) {
+    std::array<std::uint8_t, Count> first{};
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        first[i] = static_cast<std::uint8_t>(kNoKey);
+        for (std::size_t k = kNoKey; k-- > 0;) {
+            if (matches(kKeys[k], i)) first[i] = static_cast<std::uint8_t>(k);
+        }
+    }
+    return first;
+}
+
+constexpr auto kKeyForChar =
+    first_keys<128>([](const UsKey& k, std::size_t c) { return types(k, static_cast<char>(c)); });
+constexpr auto kKeyForVk = first_keys<256>([](const UsKey& k, std::size_t vk) { return k.vk == vk; });
+
+const UsKey* key_at(std::uint8_t index) { return index == kNoKey ? nullptr : &kKeys[index]; }
 
 }  // namespace
 
 std::span<const UsKey> us_layout_keys() { return kKeys; }
 
 const UsKey* us_key_for_char(char c) {
-    for (const UsKey& k : kKeys) {
-        if (!is_keypad(k.vk) && c != 0 && (k.normal == c || k.shifted == c)) return &k;
-    }
-    return nullptr;
+    const auto code = static_cast<unsigned char>(c);
+    return code < kKeyForChar.size() ? key_at(kKeyForChar[code]) : nullptr;
 }
 
-const UsKey* us_key_for_vk(WORD vk) {
-    for (const UsKey& k : kKeys) {
-        if (k.vk == vk) return &k;
-    }
-    return nullptr;
-}
+const UsKey* us_key_for_vk(WORD vk) { return vk < kKeyForVk.size() ? key_at(kKeyForVk[vk]) : nullptr; }
 
 }  // namespace platform
