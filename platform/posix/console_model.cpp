@@ -336,15 +336,19 @@ void ConsoleModel::resize(int cols, int rows) {
 
 void ConsoleModel::push_input(const INPUT_RECORD& record) { input_.push_back(record); }
 
+// Programs peek for one record at a time, mostly at an empty queue: records
+// are copied one by one rather than by a copy over the queue's segments.
 std::size_t ConsoleModel::peek_input(std::span<INPUT_RECORD> out) const {
     const std::size_t n = std::min(out.size(), input_.size());
-    std::copy_n(input_.begin(), n, out.begin());
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = input_[i];
     return n;
 }
 
 std::size_t ConsoleModel::read_input(std::span<INPUT_RECORD> out) {
     const std::size_t n = peek_input(out);
-    input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    for (std::size_t i = 0; i < n; ++i)
+        input_.pop_front();
     return n;
 }
 
