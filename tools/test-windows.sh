@@ -37,10 +37,14 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
         cat "$root/$build/wineboot.log" >&2
         exit 1
     fi
+    # Its server writes the prefix's registry out when it ends.
+    wineserver -w
 fi
 # One Wine server for the whole run, and Wine's own background processes
 # started here with no output to hold: started by a test, they would keep its
-# output open, and CTest waiting for it, long after the test has ended.
+# output open, and CTest waiting for it, long after the test has ended. A
+# server an interrupted run left behind goes first.
+wineserver -k >/dev/null 2>&1 || true
 wineserver -p </dev/null >/dev/null 2>&1
 wineboot </dev/null >/dev/null 2>&1
 
