@@ -389,6 +389,17 @@ void TerminalHost::flush_piped_output(bool on_program_thread) {
 
 // --- Input ----------------------------------------------------------------------------
 
+std::optional<DWORD> TerminalHost::event_of(ControlKey key) {
+    switch (key) {
+        case ControlKey::Interrupt:
+            return CTRL_C_EVENT;
+        case ControlKey::Break:
+            return CTRL_BREAK_EVENT;
+        default:
+            return std::nullopt;
+    }
+}
+
 TerminalHost::ControlKey TerminalHost::control_key(const INPUT_RECORD& record, bool processed_input) const {
     const KEY_EVENT_RECORD& k = record.Event.KeyEvent;
     if (!processed_input || !k.bKeyDown) return ControlKey::None;
@@ -408,21 +419,13 @@ TerminalHost::ControlKey TerminalHost::control_key(const INPUT_RECORD& record, b
 }
 
 void TerminalHost::key(const INPUT_RECORD& record, Deferred& deferred) {
-    switch (control_key(record, (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0)) {
-        case ControlKey::Interrupt:
-            deferred.events.push_back(CTRL_C_EVENT);
-            return;
-        case ControlKey::Break:
-            deferred.events.push_back(CTRL_BREAK_EVENT);
-            return;
-        case ControlKey::Suspend:
-            suspend();
-            return;
-        case ControlKey::Ignored:
-            return;
-        case ControlKey::None:
-            model_.push_input(record);
-            return;
+    const ControlKey control = control_key(record, (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0);
+    if (const auto event = event_of(control)) {
+        deferred.events.push_back(*event);
+    } else if (control == ControlKey::Suspend) {
+        suspend();
+    } else if (control == ControlKey::None) {
+        model_.push_input(record);
     }
 }
 
@@ -443,21 +446,13 @@ bool TerminalHost::read_for_program() {
                 reply(event);
                 continue;
             }
-            // Only the keys that act at once are acted on here; a suspension
-            // draws the screen, which is the program's thread's to do.
-            switch (control_key(*record, processed_input_)) {
-                case ControlKey::Interrupt:
-                    deferred.events.push_back(CTRL_C_EVENT);
-                    break;
-                case ControlKey::Break:
-                    deferred.events.push_back(CTRL_BREAK_EVENT);
-                    break;
-                case ControlKey::Ignored:
-                    break;
-                case ControlKey::Suspend:
-                case ControlKey::None:
-                    typed_.push_back(*record);
-                    break;
+            // Only the keys that raise events act here; a suspension draws
+            // the screen, which is the program's thread's to do.
+            const ControlKey control = control_key(*record, processed_input_);
+            if (const auto raised = event_of(control)) {
+                deferred.events.push_back(*raised);
+            } else if (control != ControlKey::Ignored) {
+                typed_.push_back(*record);
             }
         }
     }

@@ -139,6 +139,8 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     // What a key does as a control key.
     enum class ControlKey { None, Interrupt, Break, Suspend, Ignored };
     ControlKey control_key(const INPUT_RECORD& record, bool processed_input) const;
+    // The control event the key raises, if any.
+    static std::optional<DWORD> event_of(ControlKey key);
     // A decoded key: queued, or acted on as a control key.
     void key(const INPUT_RECORD& record, Deferred& deferred);
     // On the control thread: reads what was typed while the program's thread

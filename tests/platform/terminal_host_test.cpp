@@ -625,6 +625,13 @@ constexpr std::string_view kF4 = "\x1bOS";
 constexpr std::string_view kF5 = "\x1b[15~";
 constexpr std::string_view kF6 = "\x1b[17~";
 
+void expect_exited(PtyProcess& process, int code) {
+    const auto status = process.wait_status();
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    ASSERT_TRUE(WIFEXITED(*status)) << *status;
+    EXPECT_EQ(WEXITSTATUS(*status), code);
+}
+
 // How SIGINT and SIGQUIT (or their keys) end the program when no handler
 // takes their events: killed by the signal; SIGTERM and SIGHUP: the status of
 // their events, handled or not. The terminal is given back either way.
@@ -657,12 +664,7 @@ struct Program : ::testing::Test {
         EXPECT_TRUE(pty.screen().cursor_visible());
         EXPECT_NE(pty.terminal_bytes().find(kTerminalRestore), std::string::npos);
     }
-    void expect_exit(int code) {
-        const auto status = pty.wait_status();
-        ASSERT_TRUE(status.has_value()) << "the program did not end";
-        ASSERT_TRUE(WIFEXITED(*status)) << *status;
-        EXPECT_EQ(WEXITSTATUS(*status), code);
-    }
+    void expect_exit(int code) { expect_exited(pty, code); }
     void expect_killed(int number) {
         const auto status = pty.wait_status();
         ASSERT_TRUE(status.has_value()) << "the program did not end";
@@ -751,10 +753,7 @@ TEST_F(Program, CtrlCAndCtrlBackslashEndItAsTheSignalsWouldAfterGivingTheTermina
 TEST_F(Program, AClosedTerminalEndsItAsAHangUp) {
     start();
     pty.close_terminal();
-    const auto status = pty.wait_status();
-    ASSERT_TRUE(status.has_value()) << "the program did not end";
-    ASSERT_TRUE(WIFEXITED(*status)) << *status;
-    EXPECT_EQ(WEXITSTATUS(*status), control_event_exit_status(CTRL_CLOSE_EVENT));
+    expect_exit(control_event_exit_status(CTRL_CLOSE_EVENT));
 }
 
 TEST_F(Program, AHandlerCanTakeCtrlC) {
@@ -913,10 +912,7 @@ TEST_F(Program, TypedControlKeysAndAHangUpActWhileItComputes) {
     closed.type(kF5);
     ASSERT_TRUE(closed.read_until_row(1, "busy"));
     closed.close_terminal();
-    const auto status = closed.wait_status();
-    ASSERT_TRUE(status.has_value()) << "the program did not end";
-    ASSERT_TRUE(WIFEXITED(*status)) << *status;
-    EXPECT_EQ(WEXITSTATUS(*status), control_event_exit_status(CTRL_CLOSE_EVENT));
+    expect_exited(closed, control_event_exit_status(CTRL_CLOSE_EVENT));
 }
 
 // The program's thread is stuck in a write to a terminal or a pipe that
