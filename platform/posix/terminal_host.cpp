@@ -601,7 +601,8 @@ void TerminalHost::stop_control_thread() {
 }
 
 void TerminalHost::service(Deferred& deferred) {
-    last_look_ = steady_clock::now().time_since_epoch().count();
+    // The control thread reads only a terminal for the program.
+    if (streams_.input_is_terminal) last_look_ = steady_clock::now().time_since_epoch().count();
     processed_input_ = (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0;
     // An empty queue put in its place costs an allocation: only for keys.
     if (!typed_.empty()) {
@@ -643,18 +644,25 @@ void TerminalHost::input_idle() {
 }
 
 void TerminalHost::wait(DWORD milliseconds) {
-    // Keys typed meanwhile are the wait's to read.
+    // Keys typed meanwhile are the wait's to read. Piped keys are never read
+    // by the control thread: a script's wait marks nothing.
     struct Looking {
         TerminalHost& host;
-        explicit Looking(TerminalHost& h) : host(h) { host.looking_ = true; }
+        explicit Looking(TerminalHost& h) : host(h) {
+            if (host.streams_.input_is_terminal) host.looking_ = true;
+        }
         ~Looking() {
+            if (!host.streams_.input_is_terminal) return;
             host.last_look_ = steady_clock::now().time_since_epoch().count();
             host.looking_ = false;
         }
         Looking(const Looking&) = delete;
         Looking& operator=(const Looking&) = delete;
     } looking(*this);
-    const auto deadline = steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    // A wait that hands over a piped key ends before it needs the clock: its
+    // time counts from the first look that finds none.
+    std::optional<steady_clock::time_point> deadline;
+    if (streams_.input_is_terminal) deadline = steady_clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
         Deferred deferred;
         bool delivered = false;
@@ -677,9 +685,10 @@ void TerminalHost::wait(DWORD milliseconds) {
         if (delivered) return;
 
         const auto now = steady_clock::now();
-        if (now >= deadline) return;
+        if (!deadline) deadline = now + std::chrono::milliseconds(milliseconds);
+        if (now >= *deadline) return;
         auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + std::chrono::milliseconds(1);
+            std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - now) + std::chrono::milliseconds(1);
         if (key_deadline) left = std::min(left, std::max(*key_deadline - now_ms(), std::chrono::milliseconds(0)));
         const auto timeout = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), INT_MAX));
         flush_piped_output(true);
