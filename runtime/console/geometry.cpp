@@ -39,18 +39,19 @@ COORD buffer_cursor() {
     return buffer.dwCursorPosition;
 }
 
+bool is_console_window(const WindowInfo& w) { return w.left != w.right && w.top != w.bottom; }
+
 // Window to buffer coordinates (direction 1) or back (-1); unchanged without
-// a console window.
+// a console window. The cached information is read once: every cursor
+// placement converts.
 void shift_by_window(std::int32_t direction, std::initializer_list<std::int32_t*> xs,
                      std::initializer_list<std::int32_t*> ys) {
-    if (!has_console_window()) return;
-    std::int32_t left = 0;
-    std::int32_t top = 0;
-    window_rect(&left, &top, nullptr, nullptr);
+    const WindowInfo w = window_info();
+    if (!is_console_window(w)) return;
     for (std::int32_t* x : xs)
-        if (x != nullptr) *x += direction * (left - 1);
+        if (x != nullptr) *x += direction * (w.left - 1);
     for (std::int32_t* y : ys)
-        if (y != nullptr) *y += direction * (top - 1);
+        if (y != nullptr) *y += direction * (w.top - 1);
 }
 
 void fix_view_rows() {
@@ -83,10 +84,7 @@ WindowInfo window_info() {
     return g_window;
 }
 
-bool has_console_window() {
-    const WindowInfo w = window_info();
-    return w.left != w.right && w.top != w.bottom;
-}
+bool has_console_window() { return is_console_window(window_info()); }
 
 void geometry_reset() {
     g_view_top = kUnset;
@@ -97,7 +95,7 @@ void geometry_reset() {
 
 void window_rect(std::int32_t* left, std::int32_t* top, std::int32_t* width, std::int32_t* height) {
     const WindowInfo w = window_info();
-    const bool window = has_console_window();
+    const bool window = is_console_window(w);
     set_if(left, window ? w.left : 0);
     set_if(top, window ? w.top : 0);
     set_if(width, window ? w.right - w.left + 1 : 0);
