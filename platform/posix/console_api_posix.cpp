@@ -66,8 +66,10 @@ BOOL result(bool ok) { return ok ? TRUE : FALSE; }
 
 }  // namespace
 
+// Every console function asks, so the host once made is one load away.
 ConsoleHost& console_host() {
-    if (ConsoleHost* host = g_installed.load()) return *host;
+    if (ConsoleHost* host = g_installed.load(std::memory_order_acquire)) return *host;
+    if (ConsoleHost* host = g_default.load(std::memory_order_acquire)) return *host;
     static ConsoleHost* const default_host = [] {
         shut_down_host_at_exit();
         ConsoleHost* host = make_default_host();

@@ -337,11 +337,11 @@ void ConsoleModel::resize(int cols, int rows) {
 void ConsoleModel::push_input(const INPUT_RECORD& record) { input_.push_back(record); }
 
 // Programs peek for one record at a time, mostly at an empty queue: records
-// are copied one by one rather than by a copy over the queue's segments.
+// are copied one by one, without counting the queue's segments first.
 std::size_t ConsoleModel::peek_input(std::span<INPUT_RECORD> out) const {
-    const std::size_t n = std::min(out.size(), input_.size());
-    for (std::size_t i = 0; i < n; ++i)
-        out[i] = input_[i];
+    std::size_t n = 0;
+    for (auto record = input_.begin(); n < out.size() && record != input_.end(); ++record)
+        out[n++] = *record;
     return n;
 }
 
