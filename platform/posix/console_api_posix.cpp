@@ -217,7 +217,7 @@ BOOL PeekConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, DWORD* 
     ConsoleModel* m = platform::keyboard(input, ConsoleCall::PeekConsoleInputA);
     if (read != nullptr) *read = 0;
     if (m == nullptr || read == nullptr || (buffer == nullptr && length > 0)) return FALSE;
-    if (m->input_count() == 0) platform::console_host().input_idle();
+    if (!m->has_input()) platform::console_host().input_idle();
     *read = static_cast<DWORD>(m->peek_input(std::span(buffer, length)));
     return TRUE;
 }
@@ -226,7 +226,7 @@ BOOL PeekConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, DWORD* 
 BOOL ReadConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, DWORD* read) {
     ConsoleModel* m = platform::keyboard(input, ConsoleCall::ReadConsoleInputA);
     if (read != nullptr) *read = 0;
-    if (m == nullptr || read == nullptr || (buffer == nullptr && length > 0) || m->input_count() == 0) return FALSE;
+    if (m == nullptr || read == nullptr || (buffer == nullptr && length > 0) || !m->has_input()) return FALSE;
     *read = static_cast<DWORD>(m->read_input(std::span(buffer, length)));
     return TRUE;
 }

@@ -133,6 +133,8 @@ class ConsoleModel {
     // --- Input ---------------------------------------------------------------
     void push_input(const INPUT_RECORD& record);
     std::size_t input_count() const { return input_.size(); }
+    // Cheaper than counting, for the many looks at an empty queue.
+    bool has_input() const { return !input_.empty(); }
     // Copies up to out.size() records from the front of the queue; the count.
     std::size_t peek_input(std::span<INPUT_RECORD> out) const;
     // Removes up to out.size() records from the front of the queue into out.

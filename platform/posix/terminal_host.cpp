@@ -602,8 +602,10 @@ void TerminalHost::stop_control_thread() {
 
 void TerminalHost::service(Deferred& deferred) {
     // The control thread reads only a terminal for the program.
-    if (streams_.input_is_terminal) last_look_ = steady_clock::now().time_since_epoch().count();
-    processed_input_ = (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0;
+    if (streams_.input_is_terminal) {
+        last_look_ = steady_clock::now().time_since_epoch().count();
+        processed_input_ = (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0;
+    }
     // An empty queue put in its place costs an allocation: only for keys.
     if (!typed_.empty()) {
         for (const INPUT_RECORD& record : std::exchange(typed_, {}))
