@@ -79,6 +79,12 @@ class LineEditor {
 
   private:
     void start() {
+        // Text that ended in the bottom-right cell (a prompt as wide as the
+        // screen) left its line feed pending; the cursor placements below
+        // would cancel it, and the first echo would overwrite that last cell.
+        // Carry it out first, so typing starts on a fresh row as it does
+        // after text that ends at the edge of any other row.
+        if (pending_line_feed()) console_print(nullptr, 0, kConsolePrintStep);
         console_size(&width_, &height_);
         saved_visibility_ = (locate(0, 0, kKeepVisibility) & kLocateWasVisible) != 0 ? 1 : 0;
         locate(0, 0, 0);

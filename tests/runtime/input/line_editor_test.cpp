@@ -265,6 +265,17 @@ TEST_F(LineEditorShort, TypingPastTheLastCellScrollsOneRow) {
     EXPECT_EQ(cursor_y(), 2);
 }
 
+TEST_F(LineEditorShort, TextEndingInTheLastCellBeforeTheLineIsKeptAndTypingStartsBelow) {
+    start_on_bottom_row();
+    const std::string prompt = "prompt? ab";  // as wide as the console
+    rt::console_print(prompt.data(), static_cast<std::int32_t>(prompt.size()), 0);
+    ASSERT_TRUE(rt::pending_line_feed());
+    post_text("12");
+    post({kEnter});
+    EXPECT_EQ(edit(), "12");
+    expect_rows(1, {prompt, "12        "}, 2, 2);
+}
+
 TEST_F(LineEditorShort, InsertingInAFullLastRowScrollsAndFollowsTheCharacter) {
     start_on_bottom_row();
     post_text("123456789");
