@@ -317,12 +317,15 @@ TEST_F(Signals, AreNotedWakeTheirQueueAndAreTakenOnce) {
         ::raise(c.number);                // twice is still one
         EXPECT_TRUE(woken(c.queue));
         EXPECT_FALSE(woken(other));
+        EXPECT_TRUE(signals_noted(c.queue));
+        EXPECT_FALSE(signals_noted(other));
         EXPECT_TRUE(take_signals(other).empty());
         HostSignals taken = take_signals(c.queue);
         EXPECT_TRUE(taken.has(c.signal));
         taken.remove(c.signal);
         EXPECT_TRUE(taken.empty());
         EXPECT_FALSE(woken(c.queue));
+        EXPECT_FALSE(signals_noted(c.queue));
         EXPECT_TRUE(take_signals(c.queue).empty());
     }
 }
