@@ -25,8 +25,8 @@ struct FailAllocation {
     FailAllocation() {
         unsigned long nth = 0;
         bool and_after = false;
-        if (const char* spec = std::getenv("BASECONV_FAIL_ALLOCATION")) {
-            const std::string text = spec;
+        if (const char* setting = std::getenv("BASECONV_FAIL_ALLOCATION")) {
+            const std::string text = setting;
             nth = std::stoul(text);
             and_after = text.ends_with('+');
         }
