@@ -21,14 +21,7 @@ constexpr std::int32_t kTabStop = 8;
 constexpr std::string_view kTabBlanks = "        ";
 static_assert(kTabBlanks.size() == kTabStop);
 
-// What a print assumes when the console cannot tell it.
-constexpr std::int32_t kFallbackBufferWidth = 80;
-constexpr std::int32_t kFallbackBufferHeight = 25;
-constexpr std::uint16_t kFallbackAttribute = 7;
-
 bool g_pending_line_feed = false;
-
-SHORT to_short(std::int32_t value) { return static_cast<SHORT>(value); }
 
 // Redirected output: the bytes as they are. A call that fails, or that takes
 // nothing, ends the write and the rest is dropped.
@@ -109,7 +102,7 @@ void console_print_default(const char* bytes, std::int32_t count, std::int32_t f
     std::int32_t view_bottom = 0;
     view_rows_for(height, &view_top, &view_bottom);
 
-    ConsoleWindowInfo info{kFallbackBufferWidth, kFallbackBufferHeight, kFallbackAttribute, output,
+    ConsoleWindowInfo info{kFallbackWidth, kFallbackHeight, kFallbackAttribute, output,
                            !(view_top == 1 && view_bottom == height)};
     TtyView view{&info,
                  console_scroll_view,

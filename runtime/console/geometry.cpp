@@ -12,10 +12,6 @@
 namespace rt {
 namespace {
 
-// What geometry assumes without a console window.
-constexpr std::int32_t kFallbackWidth = 80;
-constexpr std::int32_t kFallbackHeight = 25;
-constexpr std::uint16_t kFallbackAttribute = 7;
 constexpr std::int32_t kUnset = -1;
 constexpr char kBlank = ' ';
 constexpr std::string_view kLineEnd = "\r\n";
@@ -24,8 +20,6 @@ WindowInfo g_window{};
 // 0-based window rows, kUnset until first use.
 std::int32_t g_view_top = kUnset;
 std::int32_t g_view_bottom = kUnset;
-
-SHORT to_short(std::int32_t value) { return static_cast<SHORT>(value); }
 
 void set_if(std::int32_t* target, std::int32_t value) {
     if (target != nullptr) *target = value;

@@ -27,6 +27,15 @@ struct WindowInfo {
     std::int16_t bottom;
 };
 
+// What the console is taken to be when it cannot tell: an 80 x 25 buffer
+// written with attribute 7. Printing and geometry must agree on these.
+inline constexpr std::int32_t kFallbackWidth = 80;
+inline constexpr std::int32_t kFallbackHeight = 25;
+inline constexpr std::uint16_t kFallbackAttribute = 7;
+
+// A coordinate as the console calls take it.
+inline SHORT to_short(std::int32_t value) { return static_cast<SHORT>(value); }
+
 // Clear modes of console_clear. Any other value, 0 included, blanks the whole
 // window.
 inline constexpr std::int32_t kClearNothing = 1;
