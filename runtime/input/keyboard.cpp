@@ -1,6 +1,9 @@
 #include "runtime/input/keyboard.h"
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "runtime/console/console_hooks.h"
 #include "runtime/core/startup.h"
@@ -9,10 +12,34 @@
 namespace rt {
 namespace {
 
+// The queue's lock. Besides the program's own thread only the close handler
+// ever takes it, rarely and for a few stores, so nearly every acquisition is
+// uncontended: one exchange here, where a mutex costs a call and a second
+// atomic step to release. Since no holder blocks while holding it, a waiter
+// yields; after a run of yields it sleeps a little, so that a holder of lower
+// priority on a busy processor still gets to run and release it.
+class KeyQueueLock {
+  public:
+    void lock() noexcept {
+        for (int tries = 1; flag_.test_and_set(std::memory_order_acquire); ++tries) {
+            if (tries % kYieldsBeforeSleep != 0) {
+                std::this_thread::yield();
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+    }
+    void unlock() noexcept { flag_.clear(std::memory_order_release); }
+
+  private:
+    static constexpr int kYieldsBeforeSleep = 64;
+    std::atomic_flag flag_;
+};
+
 // The close handler posts from the console's own thread: the queue and
 // input_changed are touched only with this held, and never across a console
 // read or a sleep.
-std::mutex key_queue_mutex;
+KeyQueueLock key_queue_lock;
 KeyQueue key_queue;
 bool input_changed = false;
 
@@ -118,7 +145,7 @@ void install_close_handler() {
 
 // The oldest key, removed or kept; the lock is held for these steps only.
 KeyCode take_oldest(bool remove) {
-    const std::lock_guard lock(key_queue_mutex);
+    const std::lock_guard lock(key_queue_lock);
     if (key_queue.head == key_queue.tail) return kNoKey;
     const KeyCode code = key_queue.slots[static_cast<std::size_t>(key_queue.head)];
     if (remove) key_queue.head = (key_queue.head + 1) & kKeyQueueMask;
@@ -170,7 +197,7 @@ void pump_console_input() {
 }
 
 void post_key(KeyCode code) {
-    const std::lock_guard lock(key_queue_mutex);
+    const std::lock_guard lock(key_queue_lock);
     key_queue.slots[static_cast<std::size_t>(key_queue.tail)] = code;
     key_queue.tail = (key_queue.tail + 1) & kKeyQueueMask;
     if (key_queue.tail == key_queue.head) key_queue.head = (key_queue.tail + 1) & kKeyQueueMask;
@@ -191,7 +218,7 @@ KeyCode pop_key() {
 
 bool take_input_changed() {
     pump_console_input();
-    const std::lock_guard lock(key_queue_mutex);
+    const std::lock_guard lock(key_queue_lock);
     const bool changed = input_changed;
     input_changed = false;
     return changed;
