@@ -10,20 +10,18 @@
 namespace rt {
 namespace {
 
-// `next` points to the next older node of the in-use list; `prev` to the next
-// newer one, or, while the node is free, to the next free node.
+// Free nodes form a stack linked through `next_free`, the last one given back
+// on top. Nodes from `never_taken` on have not been out yet and are free
+// without being linked: the pool starts zeroed and needs no setting up.
 struct PoolNode {
-    PoolNode* next;
-    PoolNode* prev;
+    PoolNode* next_free;
+    bool in_use;
     StringDescriptor descriptor;
 };
 
-// In-use list newest first; free list singly linked through `prev`, last given
-// back first out. Zero until the first pool_take sets it up.
 struct TempDescriptorPool {
     std::int32_t in_use_count;
-    PoolNode* in_use_last;
-    PoolNode* in_use_first;
+    std::int32_t never_taken;
     PoolNode* free_first;
     std::array<PoolNode, kPoolSize> nodes;
 };
@@ -42,21 +40,6 @@ PoolNode* pool_node_of(const StringDescriptor* text) {
     const std::uintptr_t offset = address - first;
     if (offset % sizeof(PoolNode) != 0 || offset / sizeof(PoolNode) >= g_pool.nodes.size()) return nullptr;
     return &g_pool.nodes[offset / sizeof(PoolNode)];
-}
-
-// A free node has no older neighbour and is not the oldest one out: giving it
-// back again would link it twice and hand it out twice.
-bool in_use(const PoolNode* node) { return node->next != nullptr || node == g_pool.in_use_last; }
-
-void set_up_pool() {
-    g_pool.in_use_count = 0;
-    g_pool.in_use_last = nullptr;
-    g_pool.in_use_first = nullptr;
-    for (std::size_t i = 0; i < g_pool.nodes.size(); ++i) {
-        g_pool.nodes[i].next = nullptr;
-        g_pool.nodes[i].prev = i + 1 < g_pool.nodes.size() ? &g_pool.nodes[i + 1] : nullptr;
-    }
-    g_pool.free_first = &g_pool.nodes[0];
 }
 
 std::int32_t measure(const char* text) {
@@ -162,15 +145,15 @@ void append_to_buffer(char* target, std::int32_t size, Bytes source, bool fill) 
 StringDescriptor* shared_empty_text() { return &g_empty_text; }
 
 StringDescriptor* pool_take() {
-    if (g_pool.free_first == nullptr && g_pool.in_use_last == nullptr) set_up_pool();
     PoolNode* node = g_pool.free_first;
-    if (node == nullptr) return nullptr;
-    g_pool.free_first = node->prev;
-    node->next = g_pool.in_use_first;
-    node->prev = nullptr;
-    if (g_pool.in_use_first != nullptr) g_pool.in_use_first->prev = node;
-    g_pool.in_use_first = node;
-    if (g_pool.in_use_last == nullptr) g_pool.in_use_last = node;
+    if (node != nullptr) {
+        g_pool.free_first = node->next_free;
+    } else if (g_pool.never_taken < kPoolSize) {
+        node = &g_pool.nodes[static_cast<std::size_t>(g_pool.never_taken++)];
+    } else {
+        return nullptr;
+    }
+    node->in_use = true;
     ++g_pool.in_use_count;
     node->descriptor = kCleared;
     return &node->descriptor;
@@ -178,20 +161,11 @@ StringDescriptor* pool_take() {
 
 int pool_give_back(StringDescriptor* text) {
     PoolNode* node = pool_node_of(text);
-    if (node == nullptr || !in_use(node)) return -1;
-    if (node->prev != nullptr) {
-        node->prev->next = node->next;
-    } else {
-        g_pool.in_use_first = node->next;
-    }
-    if (node->next != nullptr) {
-        node->next->prev = node->prev;
-    } else {
-        g_pool.in_use_last = node->prev;
-    }
+    // Giving a free node back again would stack it twice and hand it out twice.
+    if (node == nullptr || !node->in_use) return -1;
+    node->in_use = false;
     --g_pool.in_use_count;
-    node->next = nullptr;
-    node->prev = g_pool.free_first;
+    node->next_free = g_pool.free_first;
     g_pool.free_first = node;
     node->descriptor = kCleared;
     return 0;
