@@ -91,23 +91,33 @@ constexpr const FieldRule* find_field_rule(CharClass character, bool in_quotes, 
     return nullptr;
 }
 
-constexpr bool every_case_has_a_rule() {
-    for (const CharClass character : {CharClass::blank, CharClass::line_feed, CharClass::carriage_return,
-                                      CharClass::quote, CharClass::comma, CharClass::other}) {
+// Every field's every character asks for its action: the rules are looked up
+// once for each case while compiling. A case that no rule matches stops the
+// compile here.
+constexpr std::array kCharClasses{CharClass::blank, CharClass::line_feed, CharClass::carriage_return,
+                                  CharClass::quote, CharClass::comma,     CharClass::other};
+
+constexpr std::size_t action_index(CharClass character, bool in_quotes, bool stored, bool text_mode) {
+    return static_cast<std::size_t>(character) * 8 + (in_quotes ? 4u : 0u) + (stored ? 2u : 0u) + (text_mode ? 1u : 0u);
+}
+
+constexpr auto kFieldActions = [] {
+    std::array<FieldAction, kCharClasses.size() * 8> actions{};
+    for (const CharClass character : kCharClasses) {
         for (const bool in_quotes : {false, true}) {
             for (const bool stored : {false, true}) {
                 for (const bool text_mode : {false, true}) {
-                    if (find_field_rule(character, in_quotes, stored, text_mode) == nullptr) return false;
+                    actions[action_index(character, in_quotes, stored, text_mode)] =
+                        find_field_rule(character, in_quotes, stored, text_mode)->action;
                 }
             }
         }
     }
-    return true;
-}
-static_assert(every_case_has_a_rule());
+    return actions;
+}();
 
 FieldAction field_action(std::int32_t character, bool in_quotes, bool stored, FieldMode mode) {
-    return find_field_rule(classify(character), in_quotes, stored, mode == FieldMode::text)->action;
+    return kFieldActions[action_index(classify(character), in_quotes, stored, mode == FieldMode::text)];
 }
 
 // After a CR: an LF right behind it belongs to the same line end; anything
