@@ -1,7 +1,6 @@
 #include "runtime/console/geometry.h"
 
 #include <algorithm>
-#include <initializer_list>
 
 #include "runtime/console/console_hooks.h"
 #include "runtime/console/console_print.h"
@@ -25,8 +24,7 @@ void set_if(std::int32_t* target, std::int32_t value) {
     if (target != nullptr) *target = value;
 }
 
-// The console's buffer information, or the cursor at buffer position 0 when
-// it cannot be read.
+// The cursor's buffer position, or buffer position 0 when it cannot be read.
 COORD buffer_cursor() {
     CONSOLE_SCREEN_BUFFER_INFO buffer{};
     if (!GetConsoleScreenBufferInfo(std_output_handle(), &buffer)) return COORD{0, 0};
@@ -35,17 +33,31 @@ COORD buffer_cursor() {
 
 bool is_console_window(const WindowInfo& w) { return w.left != w.right && w.top != w.bottom; }
 
-// Window to buffer coordinates (direction 1) or back (-1); unchanged without
-// a console window. The cached information is read once: every cursor
-// placement converts.
-void shift_by_window(std::int32_t direction, std::initializer_list<std::int32_t*> xs,
-                     std::initializer_list<std::int32_t*> ys) {
-    const WindowInfo w = window_info();
-    if (!is_console_window(w)) return;
-    for (std::int32_t* x : xs)
-        if (x != nullptr) *x += direction * (w.left - 1);
-    for (std::int32_t* y : ys)
-        if (y != nullptr) *y += direction * (w.top - 1);
+// What a window coordinate adds to become a buffer coordinate; nothing
+// without a console window, where coordinates are not converted. Each
+// operation reads the cached information once and converts with it: every
+// cursor placement converts, some more than once.
+struct WindowShift {
+    std::int32_t x;
+    std::int32_t y;
+};
+
+WindowShift window_shift(const WindowInfo& w) {
+    if (!is_console_window(w)) return {0, 0};
+    return {w.left - 1, w.top - 1};
+}
+
+void add_if(std::int32_t* target, std::int32_t value) {
+    if (target != nullptr) *target += value;
+}
+
+std::int32_t window_height(const WindowInfo& w) { return is_console_window(w) ? w.bottom - w.top + 1 : 0; }
+
+// console_size_default over the given window information.
+void size_of(const WindowInfo& w, std::int32_t* width, std::int32_t* height) {
+    const bool window = is_console_window(w);
+    set_if(width, window ? w.right - w.left + 1 : kFallbackWidth);
+    set_if(height, window ? window_height(w) : kFallbackHeight);
 }
 
 void fix_view_rows() {
@@ -93,7 +105,7 @@ void window_rect(std::int32_t* left, std::int32_t* top, std::int32_t* width, std
     set_if(left, window ? w.left : 0);
     set_if(top, window ? w.top : 0);
     set_if(width, window ? w.right - w.left + 1 : 0);
-    set_if(height, window ? w.bottom - w.top + 1 : 0);
+    set_if(height, window_height(w));
 }
 
 void console_size(std::int32_t* width, std::int32_t* height) {
@@ -103,20 +115,9 @@ void console_size(std::int32_t* width, std::int32_t* height) {
         console_size_default(width, height);
 }
 
-void console_size_default(std::int32_t* width, std::int32_t* height) {
-    if (!has_console_window()) {
-        set_if(width, kFallbackWidth);
-        set_if(height, kFallbackHeight);
-        return;
-    }
-    window_rect(nullptr, nullptr, width, height);
-}
+void console_size_default(std::int32_t* width, std::int32_t* height) { size_of(window_info(), width, height); }
 
-void view_rows(std::int32_t* top, std::int32_t* bottom) {
-    std::int32_t height = 0;
-    window_rect(nullptr, nullptr, nullptr, &height);
-    view_rows_for(height, top, bottom);
-}
+void view_rows(std::int32_t* top, std::int32_t* bottom) { view_rows_for(window_height(window_info()), top, bottom); }
 
 void view_rows_for(std::int32_t height, std::int32_t* top, std::int32_t* bottom) {
     fix_view_rows();
@@ -125,11 +126,19 @@ void view_rows_for(std::int32_t height, std::int32_t* top, std::int32_t* bottom)
 }
 
 void window_to_buffer(std::int32_t* x1, std::int32_t* y1, std::int32_t* x2, std::int32_t* y2) {
-    shift_by_window(1, {x1, x2}, {y1, y2});
+    const WindowShift shift = window_shift(window_info());
+    add_if(x1, shift.x);
+    add_if(y1, shift.y);
+    add_if(x2, shift.x);
+    add_if(y2, shift.y);
 }
 
 void buffer_to_window(std::int32_t* x1, std::int32_t* y1, std::int32_t* x2, std::int32_t* y2) {
-    shift_by_window(-1, {x1, x2}, {y1, y2});
+    const WindowShift shift = window_shift(window_info());
+    add_if(x1, -shift.x);
+    add_if(y1, -shift.y);
+    add_if(x2, -shift.x);
+    add_if(y2, -shift.y);
 }
 
 std::uint16_t current_attribute(HANDLE output) {
@@ -139,15 +148,13 @@ std::uint16_t current_attribute(HANDLE output) {
 
 std::int32_t cursor_column() {
     if (console_hooks.current_column != nullptr) return console_hooks.current_column();
-    std::int32_t column = buffer_cursor().X;
-    buffer_to_window(&column, nullptr, nullptr, nullptr);
-    return column;
+    const std::int32_t column = buffer_cursor().X;
+    return column - window_shift(window_info()).x;
 }
 
 std::int32_t cursor_row() {
-    std::int32_t row = buffer_cursor().Y;
-    buffer_to_window(nullptr, &row, nullptr, nullptr);
-    return row;
+    const std::int32_t row = buffer_cursor().Y;
+    return row - window_shift(window_info()).y;
 }
 
 void get_cursor_position(std::int32_t* column, std::int32_t* row) {
@@ -161,11 +168,9 @@ void get_cursor_position(std::int32_t* column, std::int32_t* row) {
         set_if(row, 0);
         return;
     }
-    std::int32_t x = buffer.dwCursorPosition.X;
-    std::int32_t y = buffer.dwCursorPosition.Y;
-    buffer_to_window(&x, &y, nullptr, nullptr);
-    set_if(column, x);
-    set_if(row, y);
+    const WindowShift shift = window_shift(window_info());
+    set_if(column, buffer.dwCursorPosition.X - shift.x);
+    set_if(row, buffer.dwCursorPosition.Y - shift.y);
 }
 
 void set_cursor(HANDLE output, std::int32_t row, std::int32_t column, std::int32_t visibility) {
@@ -210,15 +215,21 @@ std::int32_t locate_checked(std::int32_t row, std::int32_t column, std::int32_t 
 }
 
 std::uint32_t locate_default(std::int32_t row, std::int32_t column, std::int32_t visibility) {
-    if (column <= 0) column = cursor_column();
-    if (row <= 0) row = cursor_row();
+    // The coordinates kept are those of cursor_column and cursor_row, but one
+    // read of the console serves both: nothing between the two queries could
+    // have moved the cursor.
+    const bool column_read = column <= 0 && console_hooks.current_column == nullptr;
+    if (column <= 0 && !column_read) column = console_hooks.current_column();
+    const COORD at = column_read || row <= 0 ? buffer_cursor() : COORD{0, 0};
+    const WindowShift shift = window_shift(window_info());
+    if (column_read) column = at.X - shift.x;
+    if (row <= 0) row = at.Y - shift.y;
     const HANDLE output = std_output_handle();
     CONSOLE_CURSOR_INFO cursor{};
     const bool visible = GetConsoleCursorInfo(output, &cursor) && cursor.bVisible != FALSE;
     const std::uint32_t packed = (static_cast<std::uint32_t>(column) & 0xFFu) |
                                  (static_cast<std::uint32_t>(row) & 0xFFu) << 8 | (visible ? kLocateWasVisible : 0u);
-    window_to_buffer(&column, &row, nullptr, nullptr);
-    set_cursor(output, row, column, visibility);
+    set_cursor(output, row + shift.y, column + shift.x, visibility);
     return packed;
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "runtime/console/console_hooks.h"
 #include "tests/runtime/console/console_fixture.h"
 
 namespace {
@@ -235,6 +236,34 @@ TEST_F(Geometry, LocateOutOfRangeKeepsTheCursorButAppliesTheVisibility) {
         EXPECT_FALSE(console.cursor_visible());
         rt::locate(0, 0, 1);
     }
+}
+
+// A screen that reports its own column: locate keeps that column, asked once,
+// and still reads the row from the console; a column the hook places left of
+// the window keeps the console's column.
+TEST(GeometryHooks, LocateKeepsTheHooksColumnAndTheConsolesRow) {
+    TestConsole console(COORD{100, 60}, SMALL_RECT{0, 30, 99, 49});
+    start_runtime();
+    static int asked;
+    static std::int32_t hooked_column;
+    hooked_column = 12;
+    rt::console_hooks.current_column = [] {
+        ++asked;
+        return hooked_column;
+    };
+    // Setting up the console handle asks for the column too.
+    rt::ensure_console_handle();
+    asked = 0;
+    put_cursor(5, 35);
+    EXPECT_EQ(rt::locate(0, 0, rt::kKeepVisibility), packed(12, 6, true));
+    EXPECT_EQ(asked, 1);
+    expect_cursor(console, 11, 35);
+
+    hooked_column = 0;
+    put_cursor(5, 36);
+    EXPECT_EQ(rt::locate(0, 0, rt::kKeepVisibility), packed(0, 7, true));
+    expect_cursor(console, 5, 36);
+    rt::console_hooks.current_column = nullptr;
 }
 
 TEST(GeometryWide, ColumnsAbove255ArePackedModulo256) {
