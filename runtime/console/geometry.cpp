@@ -16,6 +16,10 @@ constexpr char kBlank = ' ';
 constexpr std::string_view kLineEnd = "\r\n";
 
 WindowInfo g_window{};
+// The context slot's marker that the window information has been read, kept
+// here as well: every conversion asks, and the marker is never taken back,
+// so a load answers as the slot would.
+bool g_window_read = false;
 // 0-based window rows, kUnset until first use.
 std::int32_t g_view_top = kUnset;
 std::int32_t g_view_bottom = kUnset;
@@ -60,6 +64,11 @@ void size_of(const WindowInfo& w, std::int32_t* width, std::int32_t* height) {
     set_if(height, window ? window_height(w) : kFallbackHeight);
 }
 
+void mark_window_read() {
+    context_slot_mark(kWindowInfoReadSlot);
+    g_window_read = true;
+}
+
 void fix_view_rows() {
     if (g_view_top == kUnset) g_view_top = 0;
     if (g_view_bottom == kUnset) {
@@ -80,8 +89,8 @@ void window_info_refresh() {
 }
 
 void window_info_ensure() {
-    if (context_slot_is_set(kWindowInfoReadSlot)) return;
-    context_slot_mark(kWindowInfoReadSlot);
+    if (g_window_read) return;
+    mark_window_read();
     window_info_refresh();
 }
 
@@ -95,7 +104,7 @@ bool has_console_window() { return is_console_window(window_info()); }
 void geometry_reset() {
     g_view_top = kUnset;
     g_view_bottom = kUnset;
-    context_slot_mark(kWindowInfoReadSlot);
+    mark_window_read();
     window_info_refresh();
 }
 
