@@ -69,6 +69,29 @@ void mark_window_read() {
     g_window_read = true;
 }
 
+// set_cursor's two steps, apart so that a caller that has just read the
+// cursor information need not read it again. A negative row or column
+// becomes the cursor's current one.
+void keep_position(HANDLE output, std::int32_t& row, std::int32_t& column) {
+    if (row >= 0 && column >= 0) return;
+    CONSOLE_SCREEN_BUFFER_INFO buffer{};
+    GetConsoleScreenBufferInfo(output, &buffer);
+    if (row < 0) row = buffer.dwCursorPosition.Y;
+    if (column < 0) column = buffer.dwCursorPosition.X;
+}
+
+// `cursor` is the cursor information as read, or null when it could not be
+// read (its visibility is then left alone).
+void show_and_place(HANDLE output, std::int32_t row, std::int32_t column, std::int32_t visibility,
+                    CONSOLE_CURSOR_INFO* cursor) {
+    if (visibility >= 0 && cursor != nullptr) {
+        cursor->bVisible = visibility != 0 ? TRUE : FALSE;
+        SetConsoleCursorInfo(output, cursor);
+    }
+    clear_pending_line_feed();
+    SetConsoleCursorPosition(output, COORD{to_short(column), to_short(row)});
+}
+
 void fix_view_rows() {
     if (g_view_top == kUnset) g_view_top = 0;
     if (g_view_bottom == kUnset) {
@@ -183,19 +206,10 @@ void get_cursor_position(std::int32_t* column, std::int32_t* row) {
 }
 
 void set_cursor(HANDLE output, std::int32_t row, std::int32_t column, std::int32_t visibility) {
-    if (row < 0 || column < 0) {
-        CONSOLE_SCREEN_BUFFER_INFO buffer{};
-        GetConsoleScreenBufferInfo(output, &buffer);
-        if (row < 0) row = buffer.dwCursorPosition.Y;
-        if (column < 0) column = buffer.dwCursorPosition.X;
-    }
+    keep_position(output, row, column);
     CONSOLE_CURSOR_INFO cursor{};
-    if (visibility >= 0 && GetConsoleCursorInfo(output, &cursor)) {
-        cursor.bVisible = visibility != 0 ? TRUE : FALSE;
-        SetConsoleCursorInfo(output, &cursor);
-    }
-    clear_pending_line_feed();
-    SetConsoleCursorPosition(output, COORD{to_short(column), to_short(row)});
+    const bool known = visibility >= 0 && GetConsoleCursorInfo(output, &cursor);
+    show_and_place(output, row, column, visibility, known ? &cursor : nullptr);
 }
 
 std::uint32_t locate(std::int32_t row, std::int32_t column, std::int32_t visibility) {
@@ -235,10 +249,15 @@ std::uint32_t locate_default(std::int32_t row, std::int32_t column, std::int32_t
     if (row <= 0) row = at.Y - shift.y;
     const HANDLE output = std_output_handle();
     CONSOLE_CURSOR_INFO cursor{};
-    const bool visible = GetConsoleCursorInfo(output, &cursor) && cursor.bVisible != FALSE;
+    const bool known = GetConsoleCursorInfo(output, &cursor) != FALSE;
+    const bool visible = known && cursor.bVisible != FALSE;
     const std::uint32_t packed = (static_cast<std::uint32_t>(column) & 0xFFu) |
                                  (static_cast<std::uint32_t>(row) & 0xFFu) << 8 | (visible ? kLocateWasVisible : 0u);
-    set_cursor(output, row + shift.y, column + shift.x, visibility);
+    // set_cursor, with the cursor information just read.
+    row += shift.y;
+    column += shift.x;
+    keep_position(output, row, column);
+    show_and_place(output, row, column, visibility, known ? &cursor : nullptr);
     return packed;
 }
 
