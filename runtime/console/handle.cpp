@@ -45,10 +45,12 @@ ConsoleHandle& line_owner(ConsoleHandle& handle) {
 
 void update_line_length(ConsoleHandle& handle, std::string_view bytes) {
     ConsoleHandle& owner = line_owner(handle);
-    const std::size_t last_end = bytes.find_last_of(kLineEnd);
-    const std::int64_t length = last_end == std::string_view::npos
-                                    ? static_cast<std::int64_t>(bytes.size()) + owner.line_length
-                                    : static_cast<std::int64_t>(bytes.size() - last_end - 1);
+    // Searched byte by byte: a search for either of two characters would look
+    // each byte up in the set through a library call.
+    const auto after_end = std::find_if(bytes.rbegin(), bytes.rend(),
+                                        [](char byte) { return byte == kLineEnd[0] || byte == kLineEnd[1]; });
+    const std::int64_t since_end = after_end - bytes.rbegin();
+    const std::int64_t length = after_end == bytes.rend() ? since_end + owner.line_length : since_end;
     owner.line_length = owner.width != 0 ? static_cast<std::int32_t>(static_cast<std::uint32_t>(length) % owner.width)
                                          : static_cast<std::int32_t>(length);
 }
