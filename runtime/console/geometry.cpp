@@ -69,6 +69,15 @@ void mark_window_read() {
     g_window_read = true;
 }
 
+// console_size; without a hook, the size over `w` when given, else over the
+// window information as cached now.
+void size_or_hook(const WindowInfo* w, std::int32_t* width, std::int32_t* height) {
+    if (console_hooks.console_size != nullptr)
+        console_hooks.console_size(width, height);
+    else
+        size_of(w != nullptr ? *w : window_info(), width, height);
+}
+
 // set_cursor's two steps, apart so that a caller that has just read the
 // cursor information need not read it again. A negative row or column
 // becomes the cursor's current one.
@@ -140,12 +149,7 @@ void window_rect(std::int32_t* left, std::int32_t* top, std::int32_t* width, std
     set_if(height, window_height(w));
 }
 
-void console_size(std::int32_t* width, std::int32_t* height) {
-    if (console_hooks.console_size != nullptr)
-        console_hooks.console_size(width, height);
-    else
-        console_size_default(width, height);
-}
+void console_size(std::int32_t* width, std::int32_t* height) { size_or_hook(nullptr, width, height); }
 
 void console_size_default(std::int32_t* width, std::int32_t* height) { size_of(window_info(), width, height); }
 
@@ -220,11 +224,13 @@ std::uint32_t locate(std::int32_t row, std::int32_t column, std::int32_t visibil
 
 std::int32_t locate_checked(std::int32_t row, std::int32_t column, std::int32_t visibility, std::uint32_t* result) {
     set_error_number(kErrorNone);
+    // view_rows and console_size, over one read of the cached information.
+    const WindowInfo w = window_info();
     std::int32_t view_top = 0;
     std::int32_t view_bottom = 0;
-    view_rows(&view_top, &view_bottom);
+    view_rows_for(window_height(w), &view_top, &view_bottom);
     std::int32_t width = 0;
-    console_size(&width, nullptr);
+    size_or_hook(&w, &width, nullptr);
     if ((row != 0 && (row < view_top || row > view_bottom)) || (column != 0 && (column < 1 || column > width))) {
         if (result != nullptr) *result = 0;
         return set_error_number(kErrorIllegalCall);

@@ -266,6 +266,23 @@ TEST(GeometryHooks, LocateKeepsTheHooksColumnAndTheConsolesRow) {
     rt::console_hooks.current_column = nullptr;
 }
 
+// A screen narrower than the console: locate takes its columns from the
+// size the hook reports.
+TEST(GeometryHooks, LocateChecksColumnsAgainstTheHooksWidth) {
+    TestConsole console(80, 25);
+    start_runtime();
+    rt::console_hooks.console_size = [](std::int32_t* width, std::int32_t* height) {
+        if (width != nullptr) *width = 40;
+        if (height != nullptr) *height = 25;
+    };
+    std::uint32_t result = 0;
+    EXPECT_EQ(rt::locate_checked(3, 41, rt::kKeepVisibility, &result), rt::kErrorIllegalCall);
+    EXPECT_EQ(rt::locate_checked(3, 40, rt::kKeepVisibility, &result), rt::kErrorNone);
+    EXPECT_EQ(result & 0xFFFFu, 40u + 256u * 3u);
+    expect_cursor(console, 39, 2);
+    rt::console_hooks.console_size = nullptr;
+}
+
 TEST(GeometryWide, ColumnsAbove255ArePackedModulo256) {
     TestConsole console(300, 25);
     start_runtime();
