@@ -1,9 +1,6 @@
 #include "runtime/input/keyboard.h"
 
 #include <atomic>
-#include <chrono>
-#include <mutex>
-#include <thread>
 
 #include "runtime/console/console_hooks.h"
 #include "runtime/core/startup.h"
@@ -12,34 +9,13 @@
 namespace rt {
 namespace {
 
-// The queue's lock. Besides the program's own thread only the close handler
-// ever takes it, rarely and for a few stores, so nearly every acquisition is
-// uncontended: one exchange here, where a mutex costs a call and a second
-// atomic step to release. Since no holder blocks while holding it, a waiter
-// yields; after a run of yields it sleeps a little, so that a holder of lower
-// priority on a busy processor still gets to run and release it.
-class KeyQueueLock {
-  public:
-    void lock() noexcept {
-        for (int tries = 1; flag_.test_and_set(std::memory_order_acquire); ++tries) {
-            if (tries % kYieldsBeforeSleep != 0) {
-                std::this_thread::yield();
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        }
-    }
-    void unlock() noexcept { flag_.clear(std::memory_order_release); }
-
-  private:
-    static constexpr int kYieldsBeforeSleep = 64;
-    std::atomic_flag flag_;
-};
-
-// The close handler posts from the console's own thread: the queue and
-// input_changed are touched only with this held, and never across a console
-// read or a sleep.
-KeyQueueLock key_queue_lock;
+// The queue and input_changed are touched on the program's thread only: they
+// are read or changed several times for every key, and so need no lock. The
+// close handler, on the console's own thread, only counts its keys here; the
+// program's thread moves them into the queue first thing in every queue
+// access, so a close key noted during an access is queued as if it had come
+// just after that access, and every later access sees it.
+std::atomic<std::uint32_t> pending_close_keys{0};
 KeyQueue key_queue;
 bool input_changed = false;
 
@@ -143,9 +119,22 @@ void install_close_handler() {
     SetConsoleCtrlHandler(console_close_handler, TRUE);
 }
 
-// The oldest key, removed or kept; the lock is held for these steps only.
+void append_key(KeyCode code) {
+    key_queue.slots[static_cast<std::size_t>(key_queue.tail)] = code;
+    key_queue.tail = (key_queue.tail + 1) & kKeyQueueMask;
+    if (key_queue.tail == key_queue.head) key_queue.head = (key_queue.tail + 1) & kKeyQueueMask;
+    input_changed = true;
+}
+
+// A plain load while nothing is pending; the exchange only when there is.
+void queue_pending_close_keys() {
+    if (pending_close_keys.load(std::memory_order_acquire) == 0) return;
+    for (std::uint32_t count = pending_close_keys.exchange(0, std::memory_order_acquire); count > 0; --count)
+        append_key(kCloseKey);
+}
+
 KeyCode take_oldest(bool remove) {
-    const std::lock_guard lock(key_queue_lock);
+    queue_pending_close_keys();
     if (key_queue.head == key_queue.tail) return kNoKey;
     const KeyCode code = key_queue.slots[static_cast<std::size_t>(key_queue.head)];
     if (remove) key_queue.head = (key_queue.head + 1) & kKeyQueueMask;
@@ -197,11 +186,8 @@ void pump_console_input() {
 }
 
 void post_key(KeyCode code) {
-    const std::lock_guard lock(key_queue_lock);
-    key_queue.slots[static_cast<std::size_t>(key_queue.tail)] = code;
-    key_queue.tail = (key_queue.tail + 1) & kKeyQueueMask;
-    if (key_queue.tail == key_queue.head) key_queue.head = (key_queue.tail + 1) & kKeyQueueMask;
-    input_changed = true;
+    queue_pending_close_keys();
+    append_key(code);
 }
 
 KeyCode peek_key() {
@@ -218,7 +204,7 @@ KeyCode pop_key() {
 
 bool take_input_changed() {
     pump_console_input();
-    const std::lock_guard lock(key_queue_lock);
+    queue_pending_close_keys();
     const bool changed = input_changed;
     input_changed = false;
     return changed;
@@ -283,7 +269,7 @@ BOOL WINAPI console_close_handler(DWORD ctrl_type) {
         case CTRL_CLOSE_EVENT:
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
-            post_key(kCloseKey);
+            pending_close_keys.fetch_add(1, std::memory_order_release);
             return TRUE;
         default:
             return FALSE;

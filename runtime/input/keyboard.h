@@ -6,8 +6,9 @@
 // at the queue first drains the console's pending events, so a key becomes
 // visible only when some keyboard operation runs. The first drain also
 // installs the console control handler, which turns closing the window,
-// logging off and shutting down into the key kCloseKey, posted from the
-// console's own thread.
+// logging off and shutting down into the key kCloseKey: called on the
+// console's own thread, it leaves the key for the queue, which takes it in at
+// its next access on the program's thread.
 #pragma once
 
 #include <array>
@@ -72,6 +73,7 @@ KeyCode translate_key_event(std::uint8_t character, std::uint16_t scan_code, std
                             std::uint32_t control_state);
 // Drains the console's pending input events into the queue without blocking.
 void pump_console_input();
+// Queues a key; on the program's thread only, like every queue access.
 void post_key(KeyCode code);
 // The oldest key code, kept or removed; kNoKey when the queue is empty. Both
 // drain the console first; pop_key drains once more after the removal and
@@ -81,8 +83,9 @@ KeyCode pop_key();
 // Drains the console, then reads and clears input_changed.
 bool take_input_changed();
 
-// The console control handler: posts kCloseKey and reports the event handled
-// for close, log-off and shut-down; leaves every other event to the console.
+// The console control handler: leaves kCloseKey for the queue and reports the
+// event handled for close, log-off and shut-down; leaves every other event to
+// the console. Safe on any thread.
 BOOL WINAPI console_close_handler(DWORD ctrl_type);
 // Run from the at-exit list: takes the handler out again if it was installed.
 void remove_close_handler();
