@@ -25,7 +25,10 @@ char g_output_handle_tag;
 HANDLE input_handle() { return &g_input_handle_tag; }
 HANDLE output_handle() { return &g_output_handle_tag; }
 
-std::atomic<ConsoleHost*> g_installed{nullptr};
+// The host every console call goes to: the installed one, else the default
+// one once made. The default one is kept apart so that a test host that goes
+// away hands the calls back to it.
+std::atomic<ConsoleHost*> g_current{nullptr};
 std::atomic<ConsoleHost*> g_default{nullptr};
 
 // What a BEL written to the console sounds like.
@@ -45,7 +48,7 @@ ConsoleHost* make_default_host() {
 // The console's screen for a call on `handle`, or null when the call fails.
 ConsoleModel* screen(HANDLE handle, ConsoleCall call) {
     if (handle != output_handle()) return nullptr;
-    ConsoleHost& host = console_host();
+    const ConsoleHost& host = console_host();
     if (!host.output_is_console() || host.fails(call, true)) return nullptr;
     return &host.console();
 }
@@ -53,7 +56,7 @@ ConsoleModel* screen(HANDLE handle, ConsoleCall call) {
 // The console's input for a call on `handle`, or null when the call fails.
 ConsoleModel* keyboard(HANDLE handle, ConsoleCall call) {
     if (handle != input_handle()) return nullptr;
-    ConsoleHost& host = console_host();
+    const ConsoleHost& host = console_host();
     if (!host.input_is_console() || host.fails(call, false)) return nullptr;
     return &host.console();
 }
@@ -64,25 +67,30 @@ ConsoleModel* either(HANDLE handle, ConsoleCall call) {
 
 BOOL result(bool ok) { return ok ? TRUE : FALSE; }
 
-}  // namespace
-
-// Every console function asks, so the host once made is one load away.
-ConsoleHost& console_host() {
-    if (ConsoleHost* host = g_installed.load(std::memory_order_acquire)) return *host;
-    if (ConsoleHost* host = g_default.load(std::memory_order_acquire)) return *host;
+// The first call makes the default host, unless one is installed by then.
+// Kept out of line: the calls after it only need the load in console_host.
+[[gnu::noinline]] ConsoleHost& make_console_host() {
     static ConsoleHost* const default_host = [] {
         shut_down_host_at_exit();
         ConsoleHost* host = make_default_host();
         g_default.store(host);
         return host;
     }();
-    return *default_host;
+    ConsoleHost* expected = nullptr;
+    g_current.compare_exchange_strong(expected, default_host);
+    return *g_current.load();
+}
+
+}  // namespace
+
+// Every console function asks, so the host once made is one load away.
+ConsoleHost& console_host() {
+    if (ConsoleHost* host = g_current.load(std::memory_order_acquire)) return *host;
+    return make_console_host();
 }
 
 void shut_down_console_host() {
-    ConsoleHost* host = g_installed.load();
-    if (host == nullptr) host = g_default.load();
-    if (host != nullptr) host->shutdown();
+    if (ConsoleHost* host = g_current.load()) host->shutdown();
 }
 
 void shut_down_host_at_exit() {
@@ -92,7 +100,7 @@ void shut_down_host_at_exit() {
 
 void set_console_host(ConsoleHost* host) {
     if (host != nullptr) shut_down_host_at_exit();
-    g_installed.store(host);
+    g_current.store(host != nullptr ? host : g_default.load());
 }
 
 }  // namespace platform
@@ -217,7 +225,10 @@ BOOL PeekConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, DWORD* 
     ConsoleModel* m = platform::keyboard(input, ConsoleCall::PeekConsoleInputA);
     if (read != nullptr) *read = 0;
     if (m == nullptr || read == nullptr || (buffer == nullptr && length > 0)) return FALSE;
-    if (!m->has_input()) platform::console_host().input_idle();
+    if (!m->has_input()) {
+        platform::console_host().input_idle();
+        if (!m->has_input()) return TRUE;
+    }
     *read = static_cast<DWORD>(m->peek_input(std::span(buffer, length)));
     return TRUE;
 }

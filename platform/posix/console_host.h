@@ -4,6 +4,7 @@
 // own (show the screen, gather keys, ring the bell, write redirected output).
 #pragma once
 
+#include <bitset>
 #include <cstddef>
 #include <span>
 
@@ -32,20 +33,34 @@ enum class ConsoleCall {
     PeekConsoleInputA,
     ReadConsoleInputA,
 };
+inline constexpr std::size_t kConsoleCallCount = static_cast<std::size_t>(ConsoleCall::ReadConsoleInputA) + 1;
+using ConsoleCalls = std::bitset<kConsoleCallCount>;
 
+// Every console function asks its host what a call on a handle finds, most of
+// them several times for each key: the answers are kept here, a load each,
+// rather than behind virtual calls.
 class ConsoleHost {
   public:
     virtual ~ConsoleHost() = default;
+    ConsoleHost(const ConsoleHost&) = delete;
+    ConsoleHost& operator=(const ConsoleHost&) = delete;
 
     // The screen buffer, window, cursor and input queue.
-    virtual ConsoleModel& console() = 0;
+    ConsoleModel& console() const { return console_; }
 
     // False when standard output is not the console: then screen operations on
     // the output handle fail and WriteFile sends its bytes to write_output.
-    virtual bool output_is_console() const = 0;
+    bool output_is_console() const { return output_is_console_; }
     // False when standard input is not the console: then console input
     // operations on the input handle fail.
-    virtual bool input_is_console() const = 0;
+    bool input_is_console() const { return input_is_console_; }
+
+    // Whether `call` is to fail, changing nothing. `on_output` tells the
+    // handle: the output handle, or the input handle (for GetStdHandle, the
+    // handle asked for). Only tests make calls fail.
+    bool fails(ConsoleCall call, bool on_output) const {
+        return (on_output ? failing_on_output_ : failing_on_input_).test(static_cast<std::size_t>(call));
+    }
 
     // PeekConsoleInputA found the queue empty: the program is polling. The
     // host brings the screen up to date and may move typed keys into the queue.
@@ -66,10 +81,25 @@ class ConsoleHost {
     // process from the handler thread).
     virtual void shutdown() = 0;
 
-    // Whether `call` is to fail, changing nothing. `on_output` tells the
-    // handle: the output handle, or the input handle (for GetStdHandle, the
-    // handle asked for). Only tests make calls fail.
-    virtual bool fails(ConsoleCall /*call*/, bool /*on_output*/) const { return false; }
+  protected:
+    // `console` may be a member of the derived host not yet constructed: it is
+    // only bound here, never used before the derived constructor has run.
+    ConsoleHost(ConsoleModel& console, bool output_is_console, bool input_is_console)
+        : console_(console), output_is_console_(output_is_console), input_is_console_(input_is_console) {}
+
+    void set_output_is_console(bool is_console) { output_is_console_ = is_console; }
+    void set_input_is_console(bool is_console) { input_is_console_ = is_console; }
+    void set_failing(const ConsoleCalls& on_output, const ConsoleCalls& on_input) {
+        failing_on_output_ = on_output;
+        failing_on_input_ = on_input;
+    }
+
+  private:
+    ConsoleModel& console_;
+    bool output_is_console_;
+    bool input_is_console_;
+    ConsoleCalls failing_on_output_;
+    ConsoleCalls failing_on_input_;
 };
 
 // The process's console host. Until one is installed, the first use creates

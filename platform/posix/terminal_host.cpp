@@ -95,8 +95,10 @@ HostStreams HostStreams::detect(int input_fd, int output_fd) {
     return s;
 }
 
+// Piped input is typed keys too: the input is always the console's.
 TerminalHost::TerminalHost(const HostStreams& streams)
-    : streams_(streams),
+    : ConsoleHost(model_, streams.output_is_terminal, true),
+      streams_(streams),
       model_(initial_size(streams).cols, initial_size(streams).rows),
       decoder_(streams.input_is_terminal ? TerminalInputDecoder::Source::Terminal
                                          : TerminalInputDecoder::Source::Pipe) {
@@ -636,6 +638,10 @@ void TerminalHost::input_idle() {
     // waits for the program's thread, there is nothing to lock for. The
     // program polls several times for every key.
     if (!streams_.input_is_terminal && !renderer_ && !program_woken_ && !signals_noted(SignalQueue::Program)) return;
+    serve_idle();
+}
+
+void TerminalHost::serve_idle() {
     Deferred deferred;
     {
         const std::lock_guard lock(mutex_);

@@ -92,10 +92,6 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     TerminalHost(const TerminalHost&) = delete;
     TerminalHost& operator=(const TerminalHost&) = delete;
 
-    ConsoleModel& console() override { return model_; }
-    bool output_is_console() const override { return streams_.output_is_terminal; }
-    // Piped input is typed keys too.
-    bool input_is_console() const override { return true; }
     void input_idle() override;
     void wait(DWORD milliseconds) override;
     void beep(DWORD frequency, DWORD duration) override;
@@ -129,6 +125,8 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
 
     // The work of every poll and wait: signals, typed keys, the frame.
     void service(Deferred& deferred);
+    // A poll's service, apart from the check that finds nothing to do.
+    void serve_idle();
     enum class Read { Bytes, Nothing, Ended };
     // One read of standard input into the decoder, after waiting up to
     // `timeout_ms` for bytes to come. Ended: hung up, closed or failed.

@@ -17,9 +17,13 @@ bool is_letter_key(WORD vk) { return vk >= 'A' && vk <= 'Z'; }
 
 }  // namespace
 
-TestConsole::TestConsole(int cols, int rows) : model_(cols, rows) { set_console_host(this); }
+TestConsole::TestConsole(int cols, int rows) : ConsoleHost(model_, true, true), model_(cols, rows) {
+    set_console_host(this);
+}
 
-TestConsole::TestConsole(COORD buffer, SMALL_RECT window) : model_(buffer, window) { set_console_host(this); }
+TestConsole::TestConsole(COORD buffer, SMALL_RECT window) : ConsoleHost(model_, true, true), model_(buffer, window) {
+    set_console_host(this);
+}
 
 TestConsole::~TestConsole() { set_console_host(nullptr); }
 
@@ -91,15 +95,23 @@ std::string TestConsole::screen_text() const {
 bool TestConsole::raise(DWORD type) { return raise_control_event(type); }
 
 void TestConsole::fail(ConsoleCall call, bool failing) {
-    if (failing) {
-        failing_.insert(call);
-    } else {
-        failing_.erase(call);
-    }
+    failing_.set(static_cast<std::size_t>(call), failing);
+    update_failing();
 }
 
-bool TestConsole::fails(ConsoleCall call, bool on_output) const {
-    return failing_.contains(call) || (on_output ? fail_output_ : fail_input_);
+void TestConsole::fail_output(bool failing) {
+    fail_output_ = failing;
+    update_failing();
+}
+
+void TestConsole::fail_input(bool failing) {
+    fail_input_ = failing;
+    update_failing();
+}
+
+void TestConsole::update_failing() {
+    const ConsoleCalls all = ConsoleCalls().set();
+    set_failing(fail_output_ ? all : failing_, fail_input_ ? all : failing_);
 }
 
 void TestConsole::input_idle() {

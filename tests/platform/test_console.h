@@ -20,7 +20,6 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -106,14 +105,14 @@ class TestConsole final : public ConsoleHost {
     bool raise(DWORD type);
 
     // --- Redirection and failures ----------------------------------------------
-    void set_output_is_console(bool is_console) { output_is_console_ = is_console; }
-    void set_input_is_console(bool is_console) { input_is_console_ = is_console; }
+    using ConsoleHost::set_input_is_console;
+    using ConsoleHost::set_output_is_console;
     // Makes one console function fail, on whichever handle it is called.
     void fail(ConsoleCall call, bool failing = true);
     // Makes every call on the output handle (or the input handle) fail,
     // WriteFile and GetStdHandle for it included.
-    void fail_output(bool failing = true) { fail_output_ = failing; }
-    void fail_input(bool failing = true) { fail_input_ = failing; }
+    void fail_output(bool failing = true);
+    void fail_input(bool failing = true);
     // WriteFile to a non-console output takes at most this many bytes per
     // call (0: reports success with nothing written); nullopt: all.
     void set_write_limit(std::optional<std::size_t> limit) { write_limit_ = limit; }
@@ -121,9 +120,6 @@ class TestConsole final : public ConsoleHost {
     void set_stall_limit(std::size_t waits) { stall_limit_ = waits; }
 
     // --- ConsoleHost -----------------------------------------------------------
-    ConsoleModel& console() override { return model_; }
-    bool output_is_console() const override { return output_is_console_; }
-    bool input_is_console() const override { return input_is_console_; }
     void input_idle() override;
     void wait(DWORD milliseconds) override;
     void beep(DWORD frequency, DWORD duration) override { beeps_.push_back({frequency, duration}); }
@@ -132,9 +128,10 @@ class TestConsole final : public ConsoleHost {
         ++shutdowns_;
         if (on_shutdown_) on_shutdown_();
     }
-    bool fails(ConsoleCall call, bool on_output) const override;
 
   private:
+    void update_failing();
+
     ConsoleModel model_;
     std::function<void(DWORD)> on_wait_;
     std::function<void()> on_idle_;
@@ -144,9 +141,7 @@ class TestConsole final : public ConsoleHost {
     std::size_t input_idles_ = 0;
     std::atomic<std::size_t> shutdowns_{0};  // the handler thread may shut down
     std::string written_;
-    bool output_is_console_ = true;
-    bool input_is_console_ = true;
-    std::set<ConsoleCall> failing_;
+    ConsoleCalls failing_;
     bool fail_output_ = false;
     bool fail_input_ = false;
     std::optional<std::size_t> write_limit_;
