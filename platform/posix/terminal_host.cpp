@@ -70,7 +70,7 @@ bool same_device(int a, int b) {
 }
 
 // Looks for the lock every millisecond until `patience` has passed.
-bool lock_within(std::unique_lock<std::mutex>& lock, milliseconds patience) {
+bool lock_within(std::unique_lock<HostLock>& lock, milliseconds patience) {
     const auto give_up = steady_clock::now() + patience;
     while (!lock.try_lock()) {
         if (steady_clock::now() >= give_up) return false;

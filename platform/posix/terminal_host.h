@@ -47,6 +47,7 @@
 
 #include "platform/posix/console_host.h"
 #include "platform/posix/console_model.h"
+#include "platform/posix/host_lock.h"
 #include "platform/posix/posix_terminal.h"
 #include "platform/posix/terminal_input.h"
 #include "platform/posix/terminal_render.h"
@@ -186,7 +187,7 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     std::optional<TerminalRenderer> renderer_;
     TerminalInputDecoder decoder_;
     std::vector<Terminal> terminals_;
-    std::mutex mutex_;
+    HostLock mutex_;
     const std::thread::id program_thread_ = std::this_thread::get_id();
     std::array<int, 2> control_stop_{-1, -1};  // a pipe: readable once the control thread is to end
     std::mutex control_mutex_;
@@ -196,7 +197,7 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     // that the control thread takes.
     std::optional<sigset_t> program_mask_;
 
-    std::mutex output_mutex_;                // the redirected output's own
+    HostLock output_mutex_;                  // the redirected output's own
     std::string piped_output_;               // redirected output not yet sent
     bool output_failed_ = false;             // a send of it failed: the reader is gone
     std::string outgoing_;                   // host sequences and frames for the next write
