@@ -334,8 +334,6 @@ void ConsoleModel::resize(int cols, int rows) {
     mark_everything();
 }
 
-void ConsoleModel::push_input(const INPUT_RECORD& record) { input_.push_back(record); }
-
 // Programs peek for one record at a time, mostly at an empty queue: records
 // are copied one by one, without counting the queue's segments first.
 std::size_t ConsoleModel::peek_input(std::span<INPUT_RECORD> out) const {
@@ -346,9 +344,9 @@ std::size_t ConsoleModel::peek_input(std::span<INPUT_RECORD> out) const {
 }
 
 std::size_t ConsoleModel::read_input(std::span<INPUT_RECORD> out) {
-    const std::size_t n = peek_input(out);
-    for (std::size_t i = 0; i < n; ++i)
-        input_.pop_front();
+    std::size_t n = 0;
+    for (; n < out.size() && !input_.empty(); input_.pop_front())
+        out[n++] = input_.front();
     return n;
 }
 

@@ -131,7 +131,7 @@ class ConsoleModel {
     void resize(int cols, int rows);
 
     // --- Input ---------------------------------------------------------------
-    void push_input(const INPUT_RECORD& record);
+    void push_input(const INPUT_RECORD& record) { input_.push_back(record); }
     std::size_t input_count() const { return input_.size(); }
     // Cheaper than counting, for the many looks at an empty queue.
     bool has_input() const { return !input_.empty(); }

@@ -332,8 +332,10 @@ void TerminalHost::send() {
 }
 
 void TerminalHost::flush() {
-    draw();
-    if (renderer_) outgoing_ += renderer_->take_output();
+    if (renderer_) {
+        draw();
+        outgoing_ += renderer_->take_output();
+    }
     send();
 }
 
@@ -517,25 +519,34 @@ void TerminalHost::read_terminal(Deferred& deferred) {
     }
 }
 
+// Only once every key decoded before has been handed over: the events are
+// decoded in place, for next_piped_key to step through.
 void TerminalHost::take_piped_bytes() {
-    std::vector<TerminalEvent> events;
-    if (read_input(0, events) == Read::Ended) {
+    piped_events_.clear();
+    piped_next_ = 0;
+    if (read_input(0, piped_events_) == Read::Ended) {
         input_ended_ = true;
-        decoder_.finish(events);
+        decoder_.finish(piped_events_);
     }
-    for (const TerminalEvent& event : events) {
-        if (const auto* record = std::get_if<INPUT_RECORD>(&event)) piped_keys_.push_back(*record);
+}
+
+const INPUT_RECORD* TerminalHost::next_piped_key() {
+    while (piped_next_ < piped_events_.size()) {
+        if (const auto* record = std::get_if<INPUT_RECORD>(&piped_events_[piped_next_++])) return record;
     }
+    return nullptr;
 }
 
 bool TerminalHost::deliver_piped_key(Deferred& deferred) {
     // Typed keys: the next one comes when the program waits with none pending.
-    if (model_.input_count() != 0) return false;
-    if (piped_keys_.empty() && !input_ended_) take_piped_bytes();
-    if (!piped_keys_.empty()) {
-        const INPUT_RECORD record = piped_keys_.front();
-        piped_keys_.pop_front();
-        key(record, deferred);
+    if (model_.has_input()) return false;
+    const INPUT_RECORD* record = next_piped_key();
+    if (record == nullptr && !input_ended_) {
+        take_piped_bytes();
+        record = next_piped_key();
+    }
+    if (record != nullptr) {
+        key(*record, deferred);
         return true;
     }
     if (!input_ended_) return false;
@@ -607,14 +618,15 @@ void TerminalHost::service(Deferred& deferred) {
     if (streams_.input_is_terminal) {
         last_look_ = steady_clock::now().time_since_epoch().count();
         processed_input_ = (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0;
+        // An empty queue put in its place costs an allocation: only for keys.
+        if (!typed_.empty()) {
+            for (const INPUT_RECORD& record : std::exchange(typed_, {}))
+                key(record, deferred);
+        }
+        if (!input_ended_) read_terminal(deferred);
     }
-    // An empty queue put in its place costs an allocation: only for keys.
-    if (!typed_.empty()) {
-        for (const INPUT_RECORD& record : std::exchange(typed_, {}))
-            key(record, deferred);
-    }
-    if (streams_.input_is_terminal && !input_ended_) read_terminal(deferred);
-    handle_signals();
+    // Between two keys no signal is noted: nothing to take.
+    if (program_woken_ || signals_noted(SignalQueue::Program)) handle_signals();
     flush();
 }
 
@@ -681,12 +693,14 @@ void TerminalHost::wait(DWORD milliseconds) {
             if (shut_down_) return;
             service(deferred);
             if (!streams_.input_is_terminal) delivered = deliver_piped_key(deferred);
-            fds[0].fd = signal_wake_fd(SignalQueue::Program);
-            const bool reading = streams_.input_is_terminal
-                                     ? !input_ended_
-                                     : !input_ended_ && piped_keys_.empty() && model_.input_count() == 0;
-            if (reading) fds[1].fd = streams_.input_fd;
-            key_deadline = decoder_.deadline();
+            if (!delivered) {
+                fds[0].fd = signal_wake_fd(SignalQueue::Program);
+                const bool reading = streams_.input_is_terminal
+                                         ? !input_ended_
+                                         : !input_ended_ && piped_next_ == piped_events_.size() && !model_.has_input();
+                if (reading) fds[1].fd = streams_.input_fd;
+                key_deadline = decoder_.deadline();
+            }
         }
         run(deferred);
         // A script's keys come as fast as the program takes them.

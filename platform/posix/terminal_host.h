@@ -134,6 +134,8 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     Read read_input(int timeout_ms, std::vector<TerminalEvent>& events);
     void read_terminal(Deferred& deferred);
     void take_piped_bytes();
+    // The next decoded piped key not yet handed over, or null.
+    const INPUT_RECORD* next_piped_key();
     bool deliver_piped_key(Deferred& deferred);
     // What a key does as a control key.
     enum class ControlKey { None, Interrupt, Break, Suspend, Ignored };
@@ -197,13 +199,14 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     // that the control thread takes.
     std::optional<sigset_t> program_mask_;
 
-    HostLock output_mutex_;                  // the redirected output's own
-    std::string piped_output_;               // redirected output not yet sent
-    bool output_failed_ = false;             // a send of it failed: the reader is gone
-    std::string outgoing_;                   // host sequences and frames for the next write
-    std::vector<ConsoleCell> window_cells_;  // a window narrower than the buffer, gathered
-    std::deque<INPUT_RECORD> piped_keys_;    // decoded, not yet handed over
-    std::deque<INPUT_RECORD> typed_;         // read by the control thread, not yet handed over
+    HostLock output_mutex_;                    // the redirected output's own
+    std::string piped_output_;                 // redirected output not yet sent
+    bool output_failed_ = false;               // a send of it failed: the reader is gone
+    std::string outgoing_;                     // host sequences and frames for the next write
+    std::vector<ConsoleCell> window_cells_;    // a window narrower than the buffer, gathered
+    std::vector<TerminalEvent> piped_events_;  // decoded from piped input
+    std::size_t piped_next_ = 0;               // the first of them not yet handed over
+    std::deque<INPUT_RECORD> typed_;           // read by the control thread, not yet handed over
     // When the program's thread last looked for keys, and whether it is
     // looking now (in a wait); what processed input was then.
     std::atomic<std::chrono::steady_clock::rep> last_look_{std::chrono::steady_clock::now().time_since_epoch().count()};
