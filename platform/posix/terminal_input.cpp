@@ -209,10 +209,12 @@ std::uint8_t ctrl_char(char32_t c) {
     }
 }
 
-// The key a byte from a legacy terminal stands for, as the console reports it.
-void emit_byte_key(std::uint8_t b, DWORD state, Events& out) {
+// The key record an ASCII byte from a legacy terminal stands for, as the
+// console reports it with no modifier held; EventType 0 when no key types it.
+INPUT_RECORD byte_key(std::uint8_t b) {
     char c = static_cast<char>(b);
     std::uint8_t ch = b;
+    DWORD state = 0;
     if (b == 0x7F) {
         c = '\b';  // most terminals' Backspace
         ch = '\b';
@@ -224,9 +226,29 @@ void emit_byte_key(std::uint8_t b, DWORD state, Events& out) {
         state |= LEFT_CTRL_PRESSED;
     }
     const UsKey* key = us_key_for_char(c);
-    if (key == nullptr) return;
+    if (key == nullptr) return INPUT_RECORD{};
     if (key->normal != c) state |= SHIFT_PRESSED;
-    out.push_back(key_record(key->vk, key->scan, ch, state, true));
+    return key_record(key->vk, key->scan, ch, state, true);
+}
+
+// Every byte of plain text goes through here: the records are made once.
+const std::array<INPUT_RECORD, 0x80>& byte_keys() {
+    static const auto keys = [] {
+        std::array<INPUT_RECORD, 0x80> records{};
+        for (std::size_t b = 0; b < records.size(); ++b)
+            records[b] = byte_key(static_cast<std::uint8_t>(b));
+        return records;
+    }();
+    return keys;
+}
+
+// The key a byte from a legacy terminal stands for, with the modifiers in
+// `state` held.
+void emit_byte_key(std::uint8_t b, DWORD state, Events& out) {
+    const auto& keys = byte_keys();
+    if (b >= keys.size() || keys[b].EventType != KEY_EVENT) return;
+    auto& record = std::get<INPUT_RECORD>(out.emplace_back(keys[b]));
+    record.Event.KeyEvent.dwControlKeyState |= state;
 }
 
 // The Shift, Ctrl or Alt bits a modifier key itself stands for.
