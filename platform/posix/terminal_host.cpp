@@ -111,6 +111,8 @@ TerminalHost::TerminalHost(const HostStreams& streams)
     if (streams_.output_is_terminal) {
         renderer_.emplace(model_.cols(), model_.rows());
         model_.set_observer(this);
+    } else {
+        piped_output_.resize(kPipedOutputChunk);
     }
     if (streams_.same_terminal) {
         kitty_ = Kitty::Asked;
@@ -361,23 +363,47 @@ void TerminalHost::beep(DWORD, DWORD) {
 // Redirected output is gathered and sent when the program is about to wait
 // for input (and at the end): a script's reader gets every byte before the
 // program could block, without a system call per echoed key. A failed send
-// makes this and every later write fail. Only the output lock is held here,
-// so a write that blocks on a full pipe does not keep a shutdown on another
-// thread waiting longer than its patience.
+// makes this and every later write fail. Only the output lock is held for a
+// send, so a write that blocks on a full pipe does not keep a shutdown on
+// another thread waiting longer than its patience.
+//
+// Only the program's thread writes (as it alone changes the console), and it
+// writes several times for each key: gathering takes no lock. The bytes are
+// copied past what is gathered and then published with the new count; a
+// shutdown on another thread sends only what was published, under the lock,
+// and marks it sent rather than emptying the buffer under the writer.
 bool TerminalHost::write_output(std::span<const std::byte> bytes, DWORD& written) {
-    const std::lock_guard lock(output_mutex_);
     written = 0;
     if (output_failed_) return false;
-    piped_output_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (piped_output_.size() >= kPipedOutputChunk && !send_piped_output()) return false;
+    const std::size_t gathered = piped_gathered_.load(std::memory_order_relaxed);
+    if (bytes.size() < piped_output_.size() - gathered) {
+        std::copy(bytes.begin(), bytes.end(), piped_output_.begin() + static_cast<std::ptrdiff_t>(gathered));
+        piped_gathered_.store(gathered + bytes.size(), std::memory_order_release);
+    } else {
+        // A full buffer goes out with these bytes after it.
+        const std::lock_guard lock(output_mutex_);
+        if (!send_piped_output(true)) return false;
+        if (!write_all(streams_.output_fd, bytes)) {
+            output_failed_ = true;
+            return false;
+        }
+    }
     written = static_cast<DWORD>(bytes.size());
     return true;
 }
 
-bool TerminalHost::send_piped_output() {
-    if (piped_output_.empty()) return !output_failed_;
-    output_failed_ = !write_all(streams_.output_fd, bytes_of(piped_output_)) || output_failed_;
-    piped_output_.clear();
+bool TerminalHost::send_piped_output(bool on_program_thread) {
+    const std::size_t gathered = piped_gathered_.load(std::memory_order_acquire);
+    if (gathered > piped_sent_ && !output_failed_ &&
+        !write_all(streams_.output_fd, std::span(piped_output_).subspan(piped_sent_, gathered - piped_sent_))) {
+        output_failed_ = true;
+    }
+    if (on_program_thread) {
+        piped_gathered_.store(0, std::memory_order_relaxed);
+        piped_sent_ = 0;
+    } else {
+        piped_sent_ = gathered;
+    }
     return !output_failed_;
 }
 
@@ -388,7 +414,7 @@ void TerminalHost::flush_piped_output(bool on_program_thread) {
     } else if (!lock_within(lock, kShutdownPatience)) {
         return;
     }
-    send_piped_output();
+    send_piped_output(on_program_thread);
 }
 
 // --- Input ----------------------------------------------------------------------------

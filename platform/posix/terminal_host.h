@@ -177,11 +177,11 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     void flush();
     void run(const Deferred& deferred);
     [[noreturn]] void end_process(int status);
-    // Redirected output: sends what is gathered, with the output lock held;
-    // false once a send has failed. The flush takes the lock first; off the
-    // program's thread it gives up after a while, since the program's thread
-    // may be stuck in a send.
-    bool send_piped_output();
+    // Redirected output: sends what is gathered and not yet sent, with the
+    // output lock held; false once a send has failed. The flush takes the lock
+    // first; off the program's thread it gives up after a while, since the
+    // program's thread may be stuck in a send.
+    bool send_piped_output(bool on_program_thread);
     void flush_piped_output(bool on_program_thread);
 
     HostStreams streams_;
@@ -199,9 +199,14 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     // that the control thread takes.
     std::optional<sigset_t> program_mask_;
 
-    HostLock output_mutex_;                    // the redirected output's own
-    std::string piped_output_;                 // redirected output not yet sent
-    bool output_failed_ = false;               // a send of it failed: the reader is gone
+    HostLock output_mutex_;  // the redirected output's own
+    // Redirected output: gathered up to piped_gathered_ (set by the program's
+    // thread alone), of which a shutdown on another thread has sent up to
+    // piped_sent_ (under the output lock).
+    std::vector<std::byte> piped_output_;
+    std::atomic<std::size_t> piped_gathered_{0};
+    std::size_t piped_sent_ = 0;
+    std::atomic<bool> output_failed_{false};   // a send of it failed: the reader is gone
     std::string outgoing_;                     // host sequences and frames for the next write
     std::vector<ConsoleCell> window_cells_;    // a window narrower than the buffer, gathered
     std::vector<TerminalEvent> piped_events_;  // decoded from piped input
