@@ -379,17 +379,18 @@ bool TerminalHost::write_output(std::span<const std::byte> bytes, DWORD& written
     if (bytes.size() < piped_output_.size() - gathered) {
         std::copy(bytes.begin(), bytes.end(), piped_output_.begin() + static_cast<std::ptrdiff_t>(gathered));
         piped_gathered_.store(gathered + bytes.size(), std::memory_order_release);
-    } else {
-        // A full buffer goes out with these bytes after it.
-        const std::lock_guard lock(output_mutex_);
-        if (!send_piped_output(true)) return false;
-        if (!write_all(streams_.output_fd, bytes)) {
-            output_failed_ = true;
-            return false;
-        }
+    } else if (!send_piped_output_and(bytes)) {
+        return false;
     }
     written = static_cast<DWORD>(bytes.size());
     return true;
+}
+
+bool TerminalHost::send_piped_output_and(std::span<const std::byte> bytes) {
+    const std::lock_guard lock(output_mutex_);
+    if (!send_piped_output(true)) return false;
+    if (!write_all(streams_.output_fd, bytes)) output_failed_ = true;
+    return !output_failed_;
 }
 
 bool TerminalHost::send_piped_output(bool on_program_thread) {
@@ -640,20 +641,22 @@ void TerminalHost::stop_control_thread() {
 }
 
 void TerminalHost::service(Deferred& deferred) {
-    // The control thread reads only a terminal for the program.
-    if (streams_.input_is_terminal) {
-        last_look_ = steady_clock::now().time_since_epoch().count();
-        processed_input_ = (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0;
-        // An empty queue put in its place costs an allocation: only for keys.
-        if (!typed_.empty()) {
-            for (const INPUT_RECORD& record : std::exchange(typed_, {}))
-                key(record, deferred);
-        }
-        if (!input_ended_) read_terminal(deferred);
-    }
+    if (streams_.input_is_terminal) serve_terminal(deferred);
     // Between two keys no signal is noted: nothing to take.
     if (program_woken_ || signals_noted(SignalQueue::Program)) handle_signals();
     flush();
+}
+
+// The control thread reads only a terminal for the program.
+void TerminalHost::serve_terminal(Deferred& deferred) {
+    last_look_ = steady_clock::now().time_since_epoch().count();
+    processed_input_ = (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0;
+    // An empty queue put in its place costs an allocation: only for keys.
+    if (!typed_.empty()) {
+        for (const INPUT_RECORD& record : std::exchange(typed_, {}))
+            key(record, deferred);
+    }
+    if (!input_ended_) read_terminal(deferred);
 }
 
 void TerminalHost::run(const Deferred& deferred) {

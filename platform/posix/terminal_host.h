@@ -125,9 +125,13 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     void before_scroll_up(int rows) override;
 
     // The work of every poll and wait: signals, typed keys, the frame.
+    // Out of line, as is handle_signals: with piped input neither is needed,
+    // and a service that only checks sets up no frame for them.
     void service(Deferred& deferred);
-    // A poll's service, apart from the check that finds nothing to do.
-    void serve_idle();
+    [[gnu::noinline]] void serve_terminal(Deferred& deferred);
+    // A poll's service, apart from the check that finds nothing to do: out of
+    // line, so that the check does not set up the service's frame.
+    [[gnu::noinline]] void serve_idle();
     enum class Read { Bytes, Nothing, Ended };
     // One read of standard input into the decoder, after waiting up to
     // `timeout_ms` for bytes to come. Ended: hung up, closed or failed.
@@ -151,7 +155,7 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     // when it is to read now, nothing when it never is.
     std::optional<std::chrono::milliseconds> until_unattended() const;
     void reply(const TerminalEvent& event);
-    void handle_signals();
+    [[gnu::noinline]] void handle_signals();
     // The control thread: raises the control events of signals as they come.
     bool start_control_thread();
     void watch_control_signals();
@@ -182,6 +186,10 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     // first; off the program's thread it gives up after a while, since the
     // program's thread may be stuck in a send.
     bool send_piped_output(bool on_program_thread);
+    // The gathered output, then `bytes`, from the program's thread, when the
+    // bytes do not fit in what is left of the buffer. Out of line: a write
+    // that fits sets up no frame for it.
+    [[gnu::noinline]] bool send_piped_output_and(std::span<const std::byte> bytes);
     void flush_piped_output(bool on_program_thread);
 
     HostStreams streams_;
