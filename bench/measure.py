@@ -11,7 +11,7 @@
            beside bc's time to its first answer and its peak
   idle     CPU time while waiting at a prompt and at "<Esc> for exit"
 
-Usage: measure.py BASECONV READLINE_PEER [--passes N] [--seed S] [--idle SECONDS]
+Usage: measure.py BASECONV READLINE_PEER [--passes N] [--seed S] [--rounds R] [--idle SECONDS]
 Prints a Markdown table on standard output; progress goes to standard error.
 """
 import argparse
@@ -279,9 +279,10 @@ def bc_digits(output, pairs):
     return result
 
 
-def passes(baseconv, bc, count, seed):
-    rng = random.Random(seed)
-    pairs = [(rng.randint(0, MAX_VALUE), rng.randint(2, BC_MAX_BASE)) for _ in range(count)]
+def passes_once(baseconv, bc, pairs):
+    """One round: baseconv, then bc, on the same pairs. Returns their wall
+    times and peak resident memory."""
+    count = len(pairs)
     typed = b" ".join(f"{n}\n{b}\n".encode() for n, b in pairs)
     bc_input = "".join(f"obase={b}\n{n}\n" for n, b in pairs).encode()
 
@@ -305,7 +306,17 @@ def passes(baseconv, bc, count, seed):
         first = next(i for i, (a, b) in enumerate(zip(ours, theirs)) if a != b) if len(ours) == len(theirs) else -1
         raise RuntimeError(f"digits differ: {len(ours)} against {len(theirs)} lines, first difference {first}")
     log(f"passes: baseconv {wall:.3f} s, bc {bc_wall:.3f} s, {count} identical digit lines")
-    return count / wall, count / bc_wall, peak, bc_peak
+    return wall, bc_wall, peak, bc_peak
+
+
+def passes(baseconv, bc, count, seed, rounds):
+    """Passes per second of each, from the median of `rounds` rounds taken in
+    turn, so that a burst of load on a shared machine falls on both alike."""
+    rng = random.Random(seed)
+    pairs = [(rng.randint(0, MAX_VALUE), rng.randint(2, BC_MAX_BASE)) for _ in range(count)]
+    results = [passes_once(baseconv, bc, pairs) for _ in range(rounds)]
+    ours, theirs, ours_peak, bc_peak = (statistics.median(column) for column in zip(*results))
+    return count / ours, count / theirs, round(ours_peak), round(bc_peak)
 
 
 def startup(baseconv, bc, runs=30):
@@ -334,6 +345,7 @@ def main():
     parser.add_argument("--passes", type=int, default=10000)
     parser.add_argument("--seed", type=int, default=12)
     parser.add_argument("--idle", type=float, default=10.0)
+    parser.add_argument("--rounds", type=int, default=7)
     args = parser.parse_args()
     baseconv = os.path.abspath(args.baseconv)
     bc = shutil.which("bc")
@@ -342,7 +354,7 @@ def main():
 
     ours_keys = key_costs([baseconv], "baseconv")
     readline_keys = key_costs([os.path.abspath(args.readline_peer)], "readline")
-    ours_rate, bc_rate, ours_rss, bc_rss = passes(baseconv, bc, args.passes, args.seed)
+    ours_rate, bc_rate, ours_rss, bc_rss = passes(baseconv, bc, args.passes, args.seed, args.rounds)
     ours_start, bc_start, ours_rss1, bc_rss1 = startup(baseconv, bc)
     idle_prompt, idle_hint = idle_cpu([baseconv], args.idle)
 
@@ -359,7 +371,11 @@ def main():
             f"{ours_keys['middle'][1]:.2f}",
             f"{readline_keys['middle'][1]:.2f}",
         ),
-        (f"passes per second, {args.passes} random pairs through pipes", f"{ours_rate:.0f}", f"{bc_rate:.0f}"),
+        (
+            f"passes per second, {args.passes} random pairs through pipes (median of {args.rounds} rounds)",
+            f"{ours_rate:.0f}",
+            f"{bc_rate:.0f}",
+        ),
         (f"peak resident memory, {args.passes} passes (KiB)", f"{ours_rss}", f"{bc_rss}"),
         ("peak resident memory at the first prompt / first answer (KiB)", f"{ours_rss1:.0f}", f"{bc_rss1:.0f}"),
         ("start to first prompt / first answer (ms, median of 30)", f"{ours_start * 1000:.2f}", f"{bc_start * 1000:.2f}"),
