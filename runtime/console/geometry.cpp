@@ -110,6 +110,27 @@ void fix_view_rows() {
     }
 }
 
+// locate's range check: view_rows and console_size over `w`, one read of the
+// cached information. 0 keeps a coordinate and is always in range.
+bool locate_in_range(const WindowInfo& w, std::int32_t row, std::int32_t column) {
+    std::int32_t view_top = 0;
+    std::int32_t view_bottom = 0;
+    view_rows_for(window_height(w), &view_top, &view_bottom);
+    std::int32_t width = 0;
+    size_or_hook(&w, &width, nullptr);
+    return (row == 0 || (row >= view_top && row <= view_bottom)) && (column == 0 || (column >= 1 && column <= width));
+}
+
+// A request that passed the check: placed (by the hook's locate if installed),
+// and a column sets the console's line length.
+std::uint32_t locate_accepted(std::int32_t row, std::int32_t column, std::int32_t visibility) {
+    ensure_console_handle();
+    const std::uint32_t packed = console_hooks.locate != nullptr ? console_hooks.locate(row, column, visibility)
+                                                                 : locate_default(row, column, visibility);
+    if (column != 0) console_handle().line_length = column - 1;
+    return packed;
+}
+
 }  // namespace
 
 void window_info_refresh() {
@@ -217,28 +238,32 @@ void set_cursor(HANDLE output, std::int32_t row, std::int32_t column, std::int32
 }
 
 std::uint32_t locate(std::int32_t row, std::int32_t column, std::int32_t visibility) {
-    std::uint32_t result = 0;
-    if (locate_checked(row, column, visibility, &result) != kErrorNone) locate_checked(0, 0, visibility, &result);
-    return result;
+    set_error_number(kErrorNone);
+    const WindowInfo w = window_info();
+    if (!locate_in_range(w, row, column)) {
+        // Retried at the cursor. A size hook is asked again, as a second
+        // request asks it, and may have changed what the check sees; without
+        // one nothing has, and (0, 0) is always in range, so the retry goes
+        // on from here. Its success clears the refusal's error, which nothing
+        // could have seen in between, so that error is never set.
+        if (console_hooks.console_size != nullptr) {
+            std::uint32_t result = 0;
+            locate_checked(0, 0, visibility, &result);
+            return result;
+        }
+        row = 0;
+        column = 0;
+    }
+    return locate_accepted(row, column, visibility);
 }
 
 std::int32_t locate_checked(std::int32_t row, std::int32_t column, std::int32_t visibility, std::uint32_t* result) {
     set_error_number(kErrorNone);
-    // view_rows and console_size, over one read of the cached information.
-    const WindowInfo w = window_info();
-    std::int32_t view_top = 0;
-    std::int32_t view_bottom = 0;
-    view_rows_for(window_height(w), &view_top, &view_bottom);
-    std::int32_t width = 0;
-    size_or_hook(&w, &width, nullptr);
-    if ((row != 0 && (row < view_top || row > view_bottom)) || (column != 0 && (column < 1 || column > width))) {
+    if (!locate_in_range(window_info(), row, column)) {
         if (result != nullptr) *result = 0;
         return set_error_number(kErrorIllegalCall);
     }
-    ensure_console_handle();
-    const std::uint32_t packed = console_hooks.locate != nullptr ? console_hooks.locate(row, column, visibility)
-                                                                 : locate_default(row, column, visibility);
-    if (column != 0) console_handle().line_length = column - 1;
+    const std::uint32_t packed = locate_accepted(row, column, visibility);
     if (result != nullptr) *result = packed;
     return get_error_number();
 }

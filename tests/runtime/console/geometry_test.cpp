@@ -267,11 +267,14 @@ TEST(GeometryHooks, LocateKeepsTheHooksColumnAndTheConsolesRow) {
 }
 
 // A screen narrower than the console: locate takes its columns from the
-// size the hook reports.
+// size the hook reports, asked for every check, the retry of a refused
+// request at the cursor included.
 TEST(GeometryHooks, LocateChecksColumnsAgainstTheHooksWidth) {
     TestConsole console(80, 25);
     start_runtime();
+    static int asked;
     rt::console_hooks.console_size = [](std::int32_t* width, std::int32_t* height) {
+        ++asked;
         if (width != nullptr) *width = 40;
         if (height != nullptr) *height = 25;
     };
@@ -279,6 +282,12 @@ TEST(GeometryHooks, LocateChecksColumnsAgainstTheHooksWidth) {
     EXPECT_EQ(rt::locate_checked(3, 41, rt::kKeepVisibility, &result), rt::kErrorIllegalCall);
     EXPECT_EQ(rt::locate_checked(3, 40, rt::kKeepVisibility, &result), rt::kErrorNone);
     EXPECT_EQ(result & 0xFFFFu, 40u + 256u * 3u);
+    expect_cursor(console, 39, 2);
+
+    asked = 0;
+    EXPECT_EQ(rt::locate(4, 41, rt::kKeepVisibility) & 0xFFFFu, 40u + 256u * 3u);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(rt::get_error_number(), rt::kErrorNone);
     expect_cursor(console, 39, 2);
     rt::console_hooks.console_size = nullptr;
 }
