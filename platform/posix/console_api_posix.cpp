@@ -46,19 +46,19 @@ ConsoleHost* make_default_host() {
 }
 
 // The console's screen for a call on `handle`, or null when the call fails.
-ConsoleModel* screen(HANDLE handle, ConsoleCall call) {
+// Inline everywhere: the program makes these calls several times for each
+// key, and through pipes a failing one is then a compare and a bit test.
+[[gnu::always_inline]] inline ConsoleModel* screen(HANDLE handle, ConsoleCall call) {
     if (handle != output_handle()) return nullptr;
     const ConsoleHost& host = console_host();
-    if (!host.output_is_console() || host.fails(call, true)) return nullptr;
-    return &host.console();
+    return host.reaches_screen(call) ? &host.console() : nullptr;
 }
 
 // The console's input for a call on `handle`, or null when the call fails.
-ConsoleModel* keyboard(HANDLE handle, ConsoleCall call) {
+[[gnu::always_inline]] inline ConsoleModel* keyboard(HANDLE handle, ConsoleCall call) {
     if (handle != input_handle()) return nullptr;
     const ConsoleHost& host = console_host();
-    if (!host.input_is_console() || host.fails(call, false)) return nullptr;
-    return &host.console();
+    return host.reaches_keyboard(call) ? &host.console() : nullptr;
 }
 
 ConsoleModel* either(HANDLE handle, ConsoleCall call) {

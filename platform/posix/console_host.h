@@ -6,6 +6,7 @@
 
 #include <bitset>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 #include "platform/console_api.h"
@@ -61,6 +62,12 @@ class ConsoleHost {
     bool fails(ConsoleCall call, bool on_output) const {
         return (on_output ? failing_on_output_ : failing_on_input_).test(static_cast<std::size_t>(call));
     }
+    // Whether `call` on the output handle reaches the screen, or on the input
+    // handle the keyboard: the handle is the console and the call is not made
+    // to fail. One test of a bit, for the calls the program makes several
+    // times for each key, mostly through pipes where they fail.
+    bool reaches_screen(ConsoleCall call) const { return (screen_calls_ & bit(call)) != 0; }
+    bool reaches_keyboard(ConsoleCall call) const { return (keyboard_calls_ & bit(call)) != 0; }
 
     // PeekConsoleInputA found the queue empty: the program is polling. The
     // host brings the screen up to date and may move typed keys into the queue.
@@ -85,21 +92,41 @@ class ConsoleHost {
     // `console` may be a member of the derived host not yet constructed: it is
     // only bound here, never used before the derived constructor has run.
     ConsoleHost(ConsoleModel& console, bool output_is_console, bool input_is_console)
-        : console_(console), output_is_console_(output_is_console), input_is_console_(input_is_console) {}
+        : console_(console), output_is_console_(output_is_console), input_is_console_(input_is_console) {
+        update_reach();
+    }
 
-    void set_output_is_console(bool is_console) { output_is_console_ = is_console; }
-    void set_input_is_console(bool is_console) { input_is_console_ = is_console; }
+    void set_output_is_console(bool is_console) {
+        output_is_console_ = is_console;
+        update_reach();
+    }
+    void set_input_is_console(bool is_console) {
+        input_is_console_ = is_console;
+        update_reach();
+    }
     void set_failing(const ConsoleCalls& on_output, const ConsoleCalls& on_input) {
         failing_on_output_ = on_output;
         failing_on_input_ = on_input;
+        update_reach();
     }
 
   private:
+    static constexpr std::uint32_t bit(ConsoleCall call) { return std::uint32_t{1} << static_cast<unsigned>(call); }
+    static_assert(kConsoleCallCount <= 32);
+
+    // Called by every setter of what the calls find, so the masks never lag.
+    void update_reach() {
+        screen_calls_ = output_is_console_ ? static_cast<std::uint32_t>((~failing_on_output_).to_ulong()) : 0;
+        keyboard_calls_ = input_is_console_ ? static_cast<std::uint32_t>((~failing_on_input_).to_ulong()) : 0;
+    }
+
     ConsoleModel& console_;
     bool output_is_console_;
     bool input_is_console_;
     ConsoleCalls failing_on_output_;
     ConsoleCalls failing_on_input_;
+    std::uint32_t screen_calls_ = 0;
+    std::uint32_t keyboard_calls_ = 0;
 };
 
 // The process's console host. Until one is installed, the first use creates
