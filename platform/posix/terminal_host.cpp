@@ -451,12 +451,18 @@ TerminalHost::ControlKey TerminalHost::control_key(const INPUT_RECORD& record, b
 
 void TerminalHost::key(const INPUT_RECORD& record, Deferred& deferred) {
     const ControlKey control = control_key(record, (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0);
+    if (control == ControlKey::None) {
+        model_.push_input(record);
+    } else {
+        act_on(control, deferred);
+    }
+}
+
+void TerminalHost::act_on(ControlKey control, Deferred& deferred) {
     if (const auto event = event_of(control)) {
         deferred.events.push_back(*event);
     } else if (control == ControlKey::Suspend) {
         suspend();
-    } else if (control == ControlKey::None) {
-        model_.push_input(record);
     }
 }
 
@@ -644,7 +650,8 @@ void TerminalHost::service(Deferred& deferred) {
     if (streams_.input_is_terminal) serve_terminal(deferred);
     // Between two keys no signal is noted: nothing to take.
     if (program_woken_ || signals_noted(SignalQueue::Program)) handle_signals();
-    flush();
+    // With nothing drawn, only host sequences can be waiting to go out.
+    if (renderer_ || !outgoing_.empty()) flush();
 }
 
 // The control thread reads only a terminal for the program.
@@ -693,6 +700,35 @@ void TerminalHost::serve_idle() {
 }
 
 void TerminalHost::wait(DWORD milliseconds) {
+    // A script's keys come as fast as the program takes them: a wait that
+    // hands one over ends there, before it looks at the clock or sets up a
+    // poll.
+    if (!streams_.input_is_terminal && serve_wait(nullptr)) return;
+    wait_for_input(milliseconds);
+}
+
+bool TerminalHost::serve_wait(WaitPoll* poll) {
+    Deferred deferred;
+    bool delivered = false;
+    {
+        const std::lock_guard lock(mutex_);
+        if (shut_down_) return true;
+        service(deferred);
+        if (!streams_.input_is_terminal) delivered = deliver_piped_key(deferred);
+        if (!delivered && poll != nullptr) {
+            poll->fds[0].fd = signal_wake_fd(SignalQueue::Program);
+            const bool reading = streams_.input_is_terminal
+                                     ? !input_ended_
+                                     : !input_ended_ && piped_next_ == piped_events_.size() && !model_.has_input();
+            poll->fds[1].fd = reading ? streams_.input_fd : -1;
+            poll->key_deadline = decoder_.deadline();
+        }
+    }
+    run(deferred);
+    return delivered;
+}
+
+void TerminalHost::wait_for_input(DWORD milliseconds) {
     // Keys typed meanwhile are the wait's to read. Piped keys are never read
     // by the control thread: a script's wait marks nothing.
     struct Looking {
@@ -713,37 +749,20 @@ void TerminalHost::wait(DWORD milliseconds) {
     std::optional<steady_clock::time_point> deadline;
     if (streams_.input_is_terminal) deadline = steady_clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
-        Deferred deferred;
-        bool delivered = false;
-        std::array<pollfd, 2> fds{pollfd{-1, POLLIN, 0}, pollfd{-1, POLLIN, 0}};
-        std::optional<std::chrono::milliseconds> key_deadline;
-        {
-            const std::lock_guard lock(mutex_);
-            if (shut_down_) return;
-            service(deferred);
-            if (!streams_.input_is_terminal) delivered = deliver_piped_key(deferred);
-            if (!delivered) {
-                fds[0].fd = signal_wake_fd(SignalQueue::Program);
-                const bool reading = streams_.input_is_terminal
-                                         ? !input_ended_
-                                         : !input_ended_ && piped_next_ == piped_events_.size() && !model_.has_input();
-                if (reading) fds[1].fd = streams_.input_fd;
-                key_deadline = decoder_.deadline();
-            }
-        }
-        run(deferred);
-        // A script's keys come as fast as the program takes them.
-        if (delivered) return;
+        WaitPoll poll;
+        if (serve_wait(&poll)) return;
 
         const auto now = steady_clock::now();
         if (!deadline) deadline = now + std::chrono::milliseconds(milliseconds);
         if (now >= *deadline) return;
         auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - now) + std::chrono::milliseconds(1);
-        if (key_deadline) left = std::min(left, std::max(*key_deadline - now_ms(), std::chrono::milliseconds(0)));
+        if (poll.key_deadline) {
+            left = std::min(left, std::max(*poll.key_deadline - now_ms(), std::chrono::milliseconds(0)));
+        }
         const auto timeout = static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), INT_MAX));
         flush_piped_output(true);
-        if (posix_calls().poll(fds.data(), fds.size(), timeout) > 0 && (fds[0].revents & POLLIN) != 0) {
+        if (posix_calls().poll(poll.fds.data(), poll.fds.size(), timeout) > 0 && (poll.fds[0].revents & POLLIN) != 0) {
             program_woken_ = true;
         }
     }

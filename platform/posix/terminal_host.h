@@ -30,6 +30,7 @@
 // drawing meanwhile; a piped key ends the wait that delivers it.
 #pragma once
 
+#include <poll.h>
 #include <signal.h>
 
 #include <array>
@@ -148,6 +149,9 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     static std::optional<DWORD> event_of(ControlKey key);
     // A decoded key: queued, or acted on as a control key.
     void key(const INPUT_RECORD& record, Deferred& deferred);
+    // Out of line: the keys a script types are nearly all queued, and a key
+    // that only goes in the queue then saves no registers for these.
+    [[gnu::noinline]] void act_on(ControlKey control, Deferred& deferred);
     // On the control thread: reads what was typed while the program's thread
     // does not look. False when the program's thread holds the host.
     bool read_for_program();
@@ -173,6 +177,22 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     void resume();
     void follow_terminal_size();
     std::string leaving_bytes() const;
+
+    // What a wait that hands over no key polls for: the program's signal
+    // wake-up and the input (-1 for none), until at most the decoder's
+    // deadline.
+    struct WaitPoll {
+        std::array<pollfd, 2> fds{pollfd{-1, POLLIN, 0}, pollfd{-1, POLLIN, 0}};
+        std::optional<std::chrono::milliseconds> key_deadline;
+    };
+    // One look for keys in a wait, under the lock: the service, and a piped
+    // key handed over. True when the wait is over (a key handed over, or the
+    // host shut down); otherwise `poll`, if given, is set for the wait's poll.
+    bool serve_wait(WaitPoll* poll);
+    // The rest of a wait that no piped key ended at once: polls for keys and
+    // signals until the time is up. Out of line, so that a wait that hands a
+    // key over sets up no frame for it.
+    [[gnu::noinline]] void wait_for_input(DWORD milliseconds);
 
     Frame frame();
     void draw();
