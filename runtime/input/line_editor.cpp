@@ -37,11 +37,33 @@ constexpr std::array kEditorKeys{
     EditorKey{extended_key(0x53), EditKey::del},
 };
 
-constexpr EditKey editor_action(KeyCode code) {
+// The action of every character code (0 to 255) and of every extended code
+// (indexed by E), made from the keys above while compiling, so that a key is
+// dispatched by one look instead of a search of the list.
+struct EditorActions {
+    std::array<EditKey, 256> characters{};
+    std::array<EditKey, 256> extended{};
+};
+
+constexpr EditorActions kEditorActions = [] {
+    EditorActions actions{};
+    for (KeyCode code = 0; code <= 0xFF; ++code)
+        actions.characters[static_cast<std::size_t>(code)] = code >= ' ' ? EditKey::character : EditKey::ignored;
     for (const EditorKey& key : kEditorKeys) {
-        if (key.code == code) return key.action;
+        if (key.code <= 0xFF) {
+            actions.characters[static_cast<std::size_t>(key.code)] = key.action;
+        } else {
+            actions.extended[static_cast<std::size_t>(key.code >> 8)] = key.action;
+        }
     }
-    return code >= ' ' && code <= 0xFF ? EditKey::character : EditKey::ignored;
+    return actions;
+}();
+
+constexpr EditKey editor_action(KeyCode code) {
+    if (code >= 0 && code <= 0xFF) return kEditorActions.characters[static_cast<std::size_t>(code)];
+    if (code > 0xFF && (code & 0xFF) == 0xFF && code >> 8 <= 0xFF)
+        return kEditorActions.extended[static_cast<std::size_t>(code >> 8)];
+    return EditKey::ignored;
 }
 
 // The key code a key text stands for: one character, or 255 and an extended code.
