@@ -140,23 +140,29 @@ void append_to_buffer(char* target, std::int32_t size, Bytes source, bool fill) 
     }
 }
 
+StringDescriptor* hand_out(PoolNode* node) {
+    node->in_use = true;
+    ++g_pool.in_use_count;
+    node->descriptor = kCleared;
+    return &node->descriptor;
+}
+
+// Only the first kPoolSize takes without a give-back in between come here:
+// kept out of line so that the usual take, off the free list, is small.
+[[gnu::noinline]] StringDescriptor* take_never_taken() {
+    if (g_pool.never_taken >= kPoolSize) return nullptr;
+    return hand_out(&g_pool.nodes[static_cast<std::size_t>(g_pool.never_taken++)]);
+}
+
 }  // namespace
 
 StringDescriptor* shared_empty_text() { return &g_empty_text; }
 
 StringDescriptor* pool_take() {
     PoolNode* node = g_pool.free_first;
-    if (node != nullptr) {
-        g_pool.free_first = node->next_free;
-    } else if (g_pool.never_taken < kPoolSize) {
-        node = &g_pool.nodes[static_cast<std::size_t>(g_pool.never_taken++)];
-    } else {
-        return nullptr;
-    }
-    node->in_use = true;
-    ++g_pool.in_use_count;
-    node->descriptor = kCleared;
-    return &node->descriptor;
+    if (node == nullptr) return take_never_taken();
+    g_pool.free_first = node->next_free;
+    return hand_out(node);
 }
 
 int pool_give_back(StringDescriptor* text) {
