@@ -140,6 +140,35 @@ void append_to_buffer(char* target, std::int32_t size, Bytes source, bool fill) 
     }
 }
 
+// 36 bytes for every 32 requested: an eighth of headroom. Near the top of
+// the 31-bit range the proposal is capped at what a capacity can hold.
+std::int32_t proposed_capacity(std::int32_t length) {
+    const std::int64_t proposed = 36 * ((static_cast<std::int64_t>(length) + 31) / 32);
+    return static_cast<std::int32_t>(std::min<std::int64_t>(proposed, INT32_MAX));
+}
+
+// Gives `text` a buffer from `allocate` (called with a byte count, the
+// terminator's included): room for the proposed capacity, else for exactly
+// `length`. False, and the descriptor untouched, when neither can be had.
+template <typename Allocate>
+bool place_buffer(StringDescriptor* text, std::int32_t length, std::int32_t proposed, Allocate allocate) {
+    std::int32_t capacity = proposed;
+    void* buffer = allocate(static_cast<std::size_t>(capacity) + 1);
+    if (buffer == nullptr) {
+        capacity = length;
+        buffer = allocate(static_cast<std::size_t>(capacity) + 1);
+    }
+    if (buffer == nullptr) return false;
+    text->data = static_cast<char*>(buffer);
+    text->capacity = capacity;
+    return true;
+}
+
+// A fresh buffer for a descriptor that holds none.
+bool allocate_buffer(StringDescriptor* text, std::int32_t length, std::int32_t proposed) {
+    return place_buffer(text, length, proposed, [](std::size_t bytes) { return crt::malloc(bytes); });
+}
+
 StringDescriptor* hand_out(PoolNode* node) {
     node->in_use = true;
     ++g_pool.in_use_count;
@@ -193,42 +222,43 @@ int text_release(StringDescriptor* text) {
 
 StringDescriptor* text_reserve(StringDescriptor* text, std::int32_t length, bool preserve) {
     if (text == nullptr || length < 0) return nullptr;
-    // 36 bytes for every 32 requested: an eighth of headroom. Near the top of
-    // the 31-bit range the proposal is capped at what a capacity can hold.
-    const std::int64_t proposed64 = 36 * ((static_cast<std::int64_t>(length) + 31) / 32);
-    const auto proposed = static_cast<std::int32_t>(std::min<std::int64_t>(proposed64, INT32_MAX));
+    const std::int32_t proposed = proposed_capacity(length);
     const std::int32_t held = text->capacity;
     const bool keep = text->data != nullptr && held >= length && held - held / 8 <= proposed;
     if (!keep) {
         // Preserving resizes the buffer in place of the old one; otherwise the
         // old one goes first and a fresh one is allocated.
-        if (!preserve) text_free(text);
-        const auto allocate = [&](std::int32_t capacity) {
-            const std::size_t bytes = static_cast<std::size_t>(capacity) + 1;
-            return preserve ? crt::realloc(text->data, bytes) : crt::malloc(bytes);
-        };
-        std::int32_t capacity = proposed;
-        void* buffer = allocate(capacity);
-        if (buffer == nullptr) {
-            capacity = length;
-            buffer = allocate(capacity);
+        if (preserve) {
+            if (!place_buffer(text, length, proposed,
+                              [&](std::size_t bytes) { return crt::realloc(text->data, bytes); }))
+                return nullptr;
+        } else {
+            text_free(text);
+            if (!allocate_buffer(text, length, proposed)) return nullptr;
         }
-        if (buffer == nullptr) return nullptr;
-        text->data = static_cast<char*>(buffer);
-        text->capacity = capacity;
     }
     text->length = static_cast<std::uint32_t>(length) | (text->length & kTempFlag);
     return text;
 }
 
 StringDescriptor* temp_text_alloc(StringDescriptor* text, std::int32_t length) {
-    StringDescriptor* target = text != nullptr ? text : pool_take();
+    if (text != nullptr) {
+        if (text_reserve(text, length, false) == nullptr) return nullptr;
+        text->length |= kTempFlag;
+        return text;
+    }
+    // A descriptor fresh from the pool has no buffer to keep or free: it only
+    // needs one allocated. A negative length, which a reserve refuses, is
+    // refused before taking one, and the pool is left as a take and a
+    // give-back would leave it.
+    if (length < 0) return nullptr;
+    StringDescriptor* target = pool_take();
     if (target == nullptr) return nullptr;
-    if (text_reserve(target, length, false) == nullptr) {
-        if (text == nullptr) pool_give_back(target);
+    if (!allocate_buffer(target, length, proposed_capacity(length))) {
+        pool_give_back(target);
         return nullptr;
     }
-    target->length |= kTempFlag;
+    target->length = static_cast<std::uint32_t>(length) | kTempFlag;
     return target;
 }
 
