@@ -117,6 +117,23 @@ void assign_to_buffer(char* target, std::int32_t size, Bytes source, bool fill) 
     if (fill && size > 0) std::memset(target + count, 0, static_cast<std::size_t>(size - 1 - count));
 }
 
+// Every assignment but the hand-over of a flagged temporary's buffer.
+[[gnu::noinline]] void* assign_copying(void* target, std::int32_t target_size, const void* source,
+                                       std::int32_t source_size, bool fill) {
+    if (target == nullptr) {
+        release_argument(source, source_size);
+        return nullptr;
+    }
+    const Bytes bytes = bytes_of(source, source_size);
+    if (target_size == kDescriptorSize) {
+        assign_to_descriptor(static_cast<StringDescriptor*>(target), bytes);
+    } else if (target_size >= 0) {
+        assign_to_buffer(static_cast<char*>(target), target_size, bytes, fill);
+    }
+    release_argument(source, source_size);
+    return target;
+}
+
 void append_to_descriptor(StringDescriptor* target, Bytes source) {
     const std::uint32_t old_length = text_length(*target);
     if (old_length + static_cast<std::uint32_t>(source.length) > kLengthMask) return;
@@ -301,24 +318,17 @@ void copy_terminated(char* destination, const char* source, std::int32_t count) 
 }
 
 void* text_assign(void* target, std::int32_t target_size, const void* source, std::int32_t source_size, bool fill) {
-    if (target == nullptr) {
-        release_argument(source, source_size);
-        return nullptr;
-    }
-    const Bytes bytes = bytes_of(source, source_size);
-    if (target_size == kDescriptorSize) {
-        auto* descriptor = static_cast<StringDescriptor*>(target);
-        const auto* from = static_cast<const StringDescriptor*>(source);
-        if (bytes.length > 0 && source_size == kDescriptorSize && is_temporary(*from)) {
-            take_buffer_over(descriptor, const_cast<StringDescriptor*>(from));
+    // Most assignments hand a non-empty flagged temporary's buffer to a
+    // descriptor, which needs no measuring and no copying: told apart first,
+    // the copying cases are not set up for it.
+    if (target != nullptr && target_size == kDescriptorSize && source != nullptr && source_size == kDescriptorSize) {
+        auto* from = const_cast<StringDescriptor*>(static_cast<const StringDescriptor*>(source));
+        if (is_temporary(*from) && text_length(*from) > 0) {
+            take_buffer_over(static_cast<StringDescriptor*>(target), from);
             return target;
         }
-        assign_to_descriptor(descriptor, bytes);
-    } else if (target_size >= 0) {
-        assign_to_buffer(static_cast<char*>(target), target_size, bytes, fill);
     }
-    release_argument(source, source_size);
-    return target;
+    return assign_copying(target, target_size, source, source_size, fill);
 }
 
 void* text_append(void* target, std::int32_t target_size, const void* source, std::int32_t source_size, bool fill) {
