@@ -142,6 +142,15 @@ void finish_quoted_field(InputContext* context, std::int32_t character) {
 // A source handle that is not open is no source: the kept line is read.
 bool reads_handle(const InputContext* context) { return context->source != nullptr && context->source->ops != nullptr; }
 
+// Out of line: a field takes its characters from the kept line, one call
+// for each, and that path then needs no frame for a handle read.
+[[gnu::noinline]] std::int32_t next_char_of_handle(ConsoleHandle* source) {
+    char byte = 0;
+    std::int32_t count = 1;
+    if (handle_read(source, 0, &byte, &count, false) != kErrorNone || count < 1) return kEndOfInput;
+    return static_cast<unsigned char>(byte);
+}
+
 ConsoleKeyBuffer* key_buffer_of(ConsoleHandle* handle) {
     while (handle->redirect != nullptr)
         handle = handle->redirect;
@@ -259,12 +268,7 @@ void extract_field(std::span<char> buffer, std::int32_t maximum, FieldMode mode)
 }
 
 std::int32_t input_next_char(InputContext* context) {
-    if (reads_handle(context)) {
-        char byte = 0;
-        std::int32_t count = 1;
-        if (handle_read(context->source, 0, &byte, &count, false) != kErrorNone || count < 1) return kEndOfInput;
-        return static_cast<unsigned char>(byte);
-    }
+    if (reads_handle(context)) return next_char_of_handle(context->source);
     if (context->position < 0 || static_cast<std::uint32_t>(context->position) >= text_length(context->text)) {
         return kEndOfInput;
     }
