@@ -186,10 +186,11 @@ bool allocate_buffer(StringDescriptor* text, std::int32_t length, std::int32_t p
     return place_buffer(text, length, proposed, [](std::size_t bytes) { return crt::malloc(bytes); });
 }
 
+// A free node's descriptor is already cleared: the pool starts zeroed, and a
+// node goes back on the free list only through pool_give_back, which clears it.
 StringDescriptor* hand_out(PoolNode* node) {
     node->in_use = true;
     ++g_pool.in_use_count;
-    node->descriptor = kCleared;
     return &node->descriptor;
 }
 

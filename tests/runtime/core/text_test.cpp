@@ -125,6 +125,18 @@ TEST_F(TextTest, GiveBackRefusesWhatIsNotOut) {
     rt::pool_give_back(again);
 }
 
+TEST_F(TextTest, ATakeHandsOutAClearedDescriptorWhateverItHeldWhenGivenBack) {
+    StringDescriptor* view = rt::text_view("abc");
+    ASSERT_NE(view, rt::shared_empty_text());
+    ASSERT_EQ(rt::pool_give_back(view), 0);
+    StringDescriptor* again = rt::pool_take();
+    ASSERT_EQ(again, view);
+    EXPECT_EQ(again->data, nullptr);
+    EXPECT_EQ(again->length, 0u);
+    EXPECT_EQ(again->capacity, 0);
+    rt::pool_give_back(again);
+}
+
 // --- capacity policy --------------------------------------------------------
 
 struct ReserveCase {
