@@ -32,12 +32,11 @@ StringDescriptor g_empty_text;
 constexpr StringDescriptor kCleared{nullptr, 0, 0};
 
 // The node whose descriptor field `text` is, or null. Addresses are compared
-// as integers: `text` may point anywhere.
+// as integers: `text` may point anywhere. Below the array the unsigned offset
+// wraps around to one far past its end.
 PoolNode* pool_node_of(const StringDescriptor* text) {
-    const auto address = reinterpret_cast<std::uintptr_t>(text);
-    const auto first = reinterpret_cast<std::uintptr_t>(&g_pool.nodes[0].descriptor);
-    if (address < first) return nullptr;
-    const std::uintptr_t offset = address - first;
+    const std::uintptr_t offset =
+        reinterpret_cast<std::uintptr_t>(text) - reinterpret_cast<std::uintptr_t>(&g_pool.nodes[0].descriptor);
     if (offset % sizeof(PoolNode) != 0 || offset / sizeof(PoolNode) >= g_pool.nodes.size()) return nullptr;
     return &g_pool.nodes[offset / sizeof(PoolNode)];
 }
