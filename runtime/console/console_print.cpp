@@ -60,28 +60,9 @@ void move_rows_up(const TtyView& view, SMALL_RECT source, std::int32_t destinati
     if (moved < rows) blank_rows(view, destination_top + moved, source.Bottom);
 }
 
-}  // namespace
-
-bool pending_line_feed() { return g_pending_line_feed; }
-void clear_pending_line_feed() { g_pending_line_feed = false; }
-
-void console_print(const char* bytes, std::int32_t count, std::int32_t flags) {
-    if (console_hooks.print != nullptr)
-        console_hooks.print(bytes, count, flags);
-    else
-        console_print_default(bytes, count, flags);
-}
-
-void console_print_default(const char* bytes, std::int32_t count, std::int32_t flags) {
-    if (bytes == nullptr || count < 0) count = 0;
-    if ((flags & kConsolePrintStep) == 0 && count == 0) return;
-    const std::string_view text(bytes, static_cast<std::size_t>(count));
-    const HANDLE output = std_output_handle();
-    if (!has_console_window()) {
-        write_unchanged(output, text);
-        return;
-    }
-
+// Out of line: the screen's frame (buffer information, view, cells) is large,
+// and a redirected print, which only hands its bytes on, should not set it up.
+[[gnu::noinline]] void print_on_screen(HANDLE output, std::string_view text) {
     // The view is placed over the window as the console reports it now, not as
     // last cached: a window that changed size since the last print (a terminal
     // that shrank) must not be printed into where it no longer is.
@@ -143,6 +124,29 @@ void console_print_default(const char* bytes, std::int32_t count, std::int32_t f
         SetConsoleWindowInfo(output, TRUE, &shown);
     }
     window_info_refresh();
+}
+
+}  // namespace
+
+bool pending_line_feed() { return g_pending_line_feed; }
+void clear_pending_line_feed() { g_pending_line_feed = false; }
+
+void console_print(const char* bytes, std::int32_t count, std::int32_t flags) {
+    if (console_hooks.print != nullptr)
+        console_hooks.print(bytes, count, flags);
+    else
+        console_print_default(bytes, count, flags);
+}
+
+void console_print_default(const char* bytes, std::int32_t count, std::int32_t flags) {
+    if (bytes == nullptr || count < 0) count = 0;
+    if ((flags & kConsolePrintStep) == 0 && count == 0) return;
+    const std::string_view text(bytes, static_cast<std::size_t>(count));
+    const HANDLE output = std_output_handle();
+    if (!has_console_window())
+        write_unchanged(output, text);
+    else
+        print_on_screen(output, text);
 }
 
 void tty_print(TtyView& view, std::string_view bytes, bool lf_returns) {
