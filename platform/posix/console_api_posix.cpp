@@ -54,11 +54,19 @@ ConsoleHost* make_default_host() {
     return host.reaches_screen(call) ? &host.console() : nullptr;
 }
 
-// The console's input for a call on `handle`, or null when the call fails.
-[[gnu::always_inline]] inline ConsoleModel* keyboard(HANDLE handle, ConsoleCall call) {
+// The host whose console's input a call on `handle` reaches, or null when the
+// call fails. The input calls take the console from the host they have: the
+// program polls several times for each key.
+[[gnu::always_inline]] inline ConsoleHost* keyboard_host(HANDLE handle, ConsoleCall call) {
     if (handle != input_handle()) return nullptr;
-    const ConsoleHost& host = console_host();
-    return host.reaches_keyboard(call) ? &host.console() : nullptr;
+    ConsoleHost& host = console_host();
+    return host.reaches_keyboard(call) ? &host : nullptr;
+}
+
+// The console's input for a call on `handle`, or null when the call fails.
+ConsoleModel* keyboard(HANDLE handle, ConsoleCall call) {
+    ConsoleHost* host = keyboard_host(handle, call);
+    return host != nullptr ? &host->console() : nullptr;
 }
 
 ConsoleModel* either(HANDLE handle, ConsoleCall call) {
@@ -222,23 +230,26 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* written, voi
 // Never blocks. When the queue is empty the host gets the chance to bring in
 // what has been typed, and the queue is looked at again.
 BOOL PeekConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, DWORD* read) {
-    ConsoleModel* m = platform::keyboard(input, ConsoleCall::PeekConsoleInputA);
+    platform::ConsoleHost* host = platform::keyboard_host(input, ConsoleCall::PeekConsoleInputA);
     if (read != nullptr) *read = 0;
-    if (m == nullptr || read == nullptr || (buffer == nullptr && length > 0)) return FALSE;
-    if (!m->has_input()) {
-        platform::console_host().input_idle();
-        if (!m->has_input()) return TRUE;
+    if (host == nullptr || read == nullptr || (buffer == nullptr && length > 0)) return FALSE;
+    ConsoleModel& m = host->console();
+    if (!m.has_input()) {
+        host->input_idle();
+        if (!m.has_input()) return TRUE;
     }
-    *read = static_cast<DWORD>(m->peek_input(std::span(buffer, length)));
+    *read = static_cast<DWORD>(m.peek_input(std::span(buffer, length)));
     return TRUE;
 }
 
 // Fails instead of blocking when the queue is empty: callers peek first.
 BOOL ReadConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, DWORD* read) {
-    ConsoleModel* m = platform::keyboard(input, ConsoleCall::ReadConsoleInputA);
+    platform::ConsoleHost* host = platform::keyboard_host(input, ConsoleCall::ReadConsoleInputA);
     if (read != nullptr) *read = 0;
-    if (m == nullptr || read == nullptr || (buffer == nullptr && length > 0) || !m->has_input()) return FALSE;
-    *read = static_cast<DWORD>(m->read_input(std::span(buffer, length)));
+    if (host == nullptr || read == nullptr || (buffer == nullptr && length > 0)) return FALSE;
+    ConsoleModel& m = host->console();
+    if (!m.has_input()) return FALSE;
+    *read = static_cast<DWORD>(m.read_input(std::span(buffer, length)));
     return TRUE;
 }
 
