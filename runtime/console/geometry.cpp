@@ -15,7 +15,33 @@ constexpr std::int32_t kUnset = -1;
 constexpr char kBlank = ' ';
 constexpr std::string_view kLineEnd = "\r\n";
 
+constexpr bool is_console_window(const WindowInfo& w) { return w.left != w.right && w.top != w.bottom; }
+
+// What a window coordinate adds to become a buffer coordinate; nothing
+// without a console window, where coordinates are not converted.
+struct WindowShift {
+    std::int32_t x;
+    std::int32_t y;
+};
+
+// What the operations take from the window information, worked out each time
+// it is read from the console rather than on every use: every cursor
+// placement and query converts, and locate checks against the size.
+struct WindowFacts {
+    bool window;          // is_console_window
+    WindowShift shift;    // window to buffer coordinates
+    std::int32_t height;  // window rows; 0 without a console window
+    std::int32_t width;   // console_size_default's width
+};
+
+constexpr WindowFacts facts_of(const WindowInfo& w) {
+    if (!is_console_window(w)) return {false, {0, 0}, 0, kFallbackWidth};
+    return {true, {w.left - 1, w.top - 1}, w.bottom - w.top + 1, w.right - w.left + 1};
+}
+
 WindowInfo g_window{};
+// Always facts_of(g_window): the two are set together.
+constinit WindowFacts g_facts = facts_of(WindowInfo{});
 // The context slot's marker that the window information has been read, kept
 // here as well: every conversion asks, and the marker is never taken back,
 // so a load answers as the slot would.
@@ -35,33 +61,20 @@ COORD buffer_cursor() {
     return buffer.dwCursorPosition;
 }
 
-bool is_console_window(const WindowInfo& w) { return w.left != w.right && w.top != w.bottom; }
-
-// What a window coordinate adds to become a buffer coordinate; nothing
-// without a console window, where coordinates are not converted. Each
-// operation reads the cached information once and converts with it: every
-// cursor placement converts, some more than once.
-struct WindowShift {
-    std::int32_t x;
-    std::int32_t y;
-};
-
-WindowShift window_shift(const WindowInfo& w) {
-    if (!is_console_window(w)) return {0, 0};
-    return {w.left - 1, w.top - 1};
-}
-
 void add_if(std::int32_t* target, std::int32_t value) {
     if (target != nullptr) *target += value;
 }
 
-std::int32_t window_height(const WindowInfo& w) { return is_console_window(w) ? w.bottom - w.top + 1 : 0; }
+// console_size_default over the given window facts.
+void size_of(const WindowFacts& facts, std::int32_t* width, std::int32_t* height) {
+    set_if(width, facts.width);
+    set_if(height, facts.window ? facts.height : kFallbackHeight);
+}
 
-// console_size_default over the given window information.
-void size_of(const WindowInfo& w, std::int32_t* width, std::int32_t* height) {
-    const bool window = is_console_window(w);
-    set_if(width, window ? w.right - w.left + 1 : kFallbackWidth);
-    set_if(height, window ? window_height(w) : kFallbackHeight);
+// The cached facts, the window information read first if it has not been.
+WindowFacts window_facts() {
+    window_info_ensure();
+    return g_facts;
 }
 
 void mark_window_read() {
@@ -69,13 +82,13 @@ void mark_window_read() {
     g_window_read = true;
 }
 
-// console_size; without a hook, the size over `w` when given, else over the
-// window information as cached now.
-void size_or_hook(const WindowInfo* w, std::int32_t* width, std::int32_t* height) {
+// console_size; without a hook, the size over `facts` when given, else over
+// the window information as cached now.
+void size_or_hook(const WindowFacts* facts, std::int32_t* width, std::int32_t* height) {
     if (console_hooks.console_size != nullptr)
         console_hooks.console_size(width, height);
     else
-        size_of(w != nullptr ? *w : window_info(), width, height);
+        size_of(facts != nullptr ? *facts : window_facts(), width, height);
 }
 
 // set_cursor's two steps, apart so that a caller that has just read the
@@ -110,14 +123,14 @@ void fix_view_rows() {
     }
 }
 
-// locate's range check: view_rows and console_size over `w`, one read of the
-// cached information. 0 keeps a coordinate and is always in range.
-bool locate_in_range(const WindowInfo& w, std::int32_t row, std::int32_t column) {
+// locate's range check: view_rows and console_size over one read of the
+// cached facts. 0 keeps a coordinate and is always in range.
+bool locate_in_range(const WindowFacts& facts, std::int32_t row, std::int32_t column) {
     std::int32_t view_top = 0;
     std::int32_t view_bottom = 0;
-    view_rows_for(window_height(w), &view_top, &view_bottom);
+    view_rows_for(facts.height, &view_top, &view_bottom);
     std::int32_t width = 0;
-    size_or_hook(&w, &width, nullptr);
+    size_or_hook(&facts, &width, nullptr);
     return (row == 0 || (row >= view_top && row <= view_bottom)) && (column == 0 || (column >= 1 && column <= width));
 }
 
@@ -139,6 +152,7 @@ void window_info_refresh() {
         g_window = {0, buffer.srWindow.Top, to_short(buffer.dwSize.X - 1), buffer.srWindow.Bottom};
     else
         g_window = {};
+    g_facts = facts_of(g_window);
 }
 
 void window_info_ensure() {
@@ -152,7 +166,7 @@ WindowInfo window_info() {
     return g_window;
 }
 
-bool has_console_window() { return is_console_window(window_info()); }
+bool has_console_window() { return window_facts().window; }
 
 void geometry_reset() {
     g_view_top = kUnset;
@@ -163,18 +177,18 @@ void geometry_reset() {
 
 void window_rect(std::int32_t* left, std::int32_t* top, std::int32_t* width, std::int32_t* height) {
     const WindowInfo w = window_info();
-    const bool window = is_console_window(w);
-    set_if(left, window ? w.left : 0);
-    set_if(top, window ? w.top : 0);
-    set_if(width, window ? w.right - w.left + 1 : 0);
-    set_if(height, window_height(w));
+    const WindowFacts facts = g_facts;
+    set_if(left, facts.window ? w.left : 0);
+    set_if(top, facts.window ? w.top : 0);
+    set_if(width, facts.window ? facts.width : 0);
+    set_if(height, facts.height);
 }
 
 void console_size(std::int32_t* width, std::int32_t* height) { size_or_hook(nullptr, width, height); }
 
-void console_size_default(std::int32_t* width, std::int32_t* height) { size_of(window_info(), width, height); }
+void console_size_default(std::int32_t* width, std::int32_t* height) { size_of(window_facts(), width, height); }
 
-void view_rows(std::int32_t* top, std::int32_t* bottom) { view_rows_for(window_height(window_info()), top, bottom); }
+void view_rows(std::int32_t* top, std::int32_t* bottom) { view_rows_for(window_facts().height, top, bottom); }
 
 void view_rows_for(std::int32_t height, std::int32_t* top, std::int32_t* bottom) {
     fix_view_rows();
@@ -183,7 +197,7 @@ void view_rows_for(std::int32_t height, std::int32_t* top, std::int32_t* bottom)
 }
 
 void window_to_buffer(std::int32_t* x1, std::int32_t* y1, std::int32_t* x2, std::int32_t* y2) {
-    const WindowShift shift = window_shift(window_info());
+    const WindowShift shift = window_facts().shift;
     add_if(x1, shift.x);
     add_if(y1, shift.y);
     add_if(x2, shift.x);
@@ -191,7 +205,7 @@ void window_to_buffer(std::int32_t* x1, std::int32_t* y1, std::int32_t* x2, std:
 }
 
 void buffer_to_window(std::int32_t* x1, std::int32_t* y1, std::int32_t* x2, std::int32_t* y2) {
-    const WindowShift shift = window_shift(window_info());
+    const WindowShift shift = window_facts().shift;
     add_if(x1, -shift.x);
     add_if(y1, -shift.y);
     add_if(x2, -shift.x);
@@ -206,12 +220,12 @@ std::uint16_t current_attribute(HANDLE output) {
 std::int32_t cursor_column() {
     if (console_hooks.current_column != nullptr) return console_hooks.current_column();
     const std::int32_t column = buffer_cursor().X;
-    return column - window_shift(window_info()).x;
+    return column - window_facts().shift.x;
 }
 
 std::int32_t cursor_row() {
     const std::int32_t row = buffer_cursor().Y;
-    return row - window_shift(window_info()).y;
+    return row - window_facts().shift.y;
 }
 
 void get_cursor_position(std::int32_t* column, std::int32_t* row) {
@@ -225,7 +239,7 @@ void get_cursor_position(std::int32_t* column, std::int32_t* row) {
         set_if(row, 0);
         return;
     }
-    const WindowShift shift = window_shift(window_info());
+    const WindowShift shift = window_facts().shift;
     set_if(column, buffer.dwCursorPosition.X - shift.x);
     set_if(row, buffer.dwCursorPosition.Y - shift.y);
 }
@@ -242,8 +256,8 @@ void set_cursor(HANDLE output, std::int32_t row, std::int32_t column, std::int32
 // frame instead of one for the check and another for the console calls.
 [[gnu::flatten]] std::uint32_t locate(std::int32_t row, std::int32_t column, std::int32_t visibility) {
     set_error_number(kErrorNone);
-    const WindowInfo w = window_info();
-    if (!locate_in_range(w, row, column)) {
+    const WindowFacts facts = window_facts();
+    if (!locate_in_range(facts, row, column)) {
         // Retried at the cursor. A size hook is asked again, as a second
         // request asks it, and may have changed what the check sees; without
         // one nothing has, and (0, 0) is always in range, so the retry goes
@@ -262,7 +276,7 @@ void set_cursor(HANDLE output, std::int32_t row, std::int32_t column, std::int32
 
 std::int32_t locate_checked(std::int32_t row, std::int32_t column, std::int32_t visibility, std::uint32_t* result) {
     set_error_number(kErrorNone);
-    if (!locate_in_range(window_info(), row, column)) {
+    if (!locate_in_range(window_facts(), row, column)) {
         if (result != nullptr) *result = 0;
         return set_error_number(kErrorIllegalCall);
     }
@@ -278,7 +292,7 @@ std::uint32_t locate_default(std::int32_t row, std::int32_t column, std::int32_t
     const bool column_read = column <= 0 && console_hooks.current_column == nullptr;
     if (column <= 0 && !column_read) column = console_hooks.current_column();
     const COORD at = column_read || row <= 0 ? buffer_cursor() : COORD{0, 0};
-    const WindowShift shift = window_shift(window_info());
+    const WindowShift shift = window_facts().shift;
     if (column_read) column = at.X - shift.x;
     if (row <= 0) row = at.Y - shift.y;
     const HANDLE output = std_output_handle();
