@@ -377,7 +377,12 @@ bool TerminalHost::write_output(std::span<const std::byte> bytes, DWORD& written
     if (output_failed_) return false;
     const std::size_t gathered = piped_gathered_.load(std::memory_order_relaxed);
     if (bytes.size() < piped_output_.size() - gathered) {
-        std::copy(bytes.begin(), bytes.end(), piped_output_.begin() + static_cast<std::ptrdiff_t>(gathered));
+        // An echoed key is a byte of its own: stored, not copied by a call.
+        if (bytes.size() == 1) {
+            piped_output_[gathered] = bytes.front();
+        } else {
+            std::copy(bytes.begin(), bytes.end(), piped_output_.begin() + static_cast<std::ptrdiff_t>(gathered));
+        }
         piped_gathered_.store(gathered + bytes.size(), std::memory_order_release);
     } else if (!send_piped_output_and(bytes)) {
         return false;
