@@ -185,6 +185,17 @@ bool allocate_buffer(StringDescriptor* text, std::int32_t length, std::int32_t p
     return place_buffer(text, length, proposed, [](std::size_t bytes) { return crt::malloc(bytes); });
 }
 
+// The buffer of `text` cannot be kept for `length` bytes. Preserving resizes
+// it in place of the old one; otherwise the old one goes first and a fresh one
+// is allocated. Out of line: most reserves keep the buffer they find.
+[[gnu::noinline]] bool replace_buffer(StringDescriptor* text, std::int32_t length, std::int32_t proposed,
+                                      bool preserve) {
+    if (preserve)
+        return place_buffer(text, length, proposed, [&](std::size_t bytes) { return crt::realloc(text->data, bytes); });
+    text_free(text);
+    return allocate_buffer(text, length, proposed);
+}
+
 // A free node's descriptor is already cleared: the pool starts zeroed, and a
 // node goes back on the free list only through pool_give_back, which clears it.
 StringDescriptor* hand_out(PoolNode* node) {
@@ -242,18 +253,7 @@ StringDescriptor* text_reserve(StringDescriptor* text, std::int32_t length, bool
     const std::int32_t proposed = proposed_capacity(length);
     const std::int32_t held = text->capacity;
     const bool keep = text->data != nullptr && held >= length && held - held / 8 <= proposed;
-    if (!keep) {
-        // Preserving resizes the buffer in place of the old one; otherwise the
-        // old one goes first and a fresh one is allocated.
-        if (preserve) {
-            if (!place_buffer(text, length, proposed,
-                              [&](std::size_t bytes) { return crt::realloc(text->data, bytes); }))
-                return nullptr;
-        } else {
-            text_free(text);
-            if (!allocate_buffer(text, length, proposed)) return nullptr;
-        }
-    }
+    if (!keep && !replace_buffer(text, length, proposed, preserve)) return nullptr;
     text->length = static_cast<std::uint32_t>(length) | (text->length & kTempFlag);
     return text;
 }
