@@ -156,6 +156,26 @@ void append_to_buffer(char* target, std::int32_t size, Bytes source, bool fill) 
     }
 }
 
+// Every append but one of a descriptor to a descriptor.
+[[gnu::noinline]] void* append_other(void* target, std::int32_t target_size, const void* source,
+                                     std::int32_t source_size, bool fill) {
+    if (target == nullptr) {
+        release_argument(source, source_size);
+        return nullptr;
+    }
+    if (source == nullptr) return target;
+    const Bytes bytes = bytes_of(source, source_size);
+    if (bytes.length > 0) {
+        if (target_size == kDescriptorSize) {
+            append_to_descriptor(static_cast<StringDescriptor*>(target), bytes);
+        } else if (target_size >= 0) {
+            append_to_buffer(static_cast<char*>(target), target_size, bytes, fill);
+        }
+    }
+    release_argument(source, source_size);
+    return target;
+}
+
 // 36 bytes for every 32 requested: an eighth of headroom. Near the top of
 // the 31-bit range the proposal is capped at what a capacity can hold.
 std::int32_t proposed_capacity(std::int32_t length) {
@@ -332,21 +352,15 @@ void* text_assign(void* target, std::int32_t target_size, const void* source, st
 }
 
 void* text_append(void* target, std::int32_t target_size, const void* source, std::int32_t source_size, bool fill) {
-    if (target == nullptr) {
-        release_argument(source, source_size);
-        return nullptr;
+    // A descriptor appended to a descriptor goes straight to the copy.
+    if (target != nullptr && target_size == kDescriptorSize && source != nullptr && source_size == kDescriptorSize) {
+        auto* from = const_cast<StringDescriptor*>(static_cast<const StringDescriptor*>(source));
+        if (text_length(*from) > 0)
+            append_to_descriptor(static_cast<StringDescriptor*>(target), bytes_of(from, source_size));
+        text_release(from);
+        return target;
     }
-    if (source == nullptr) return target;
-    const Bytes bytes = bytes_of(source, source_size);
-    if (bytes.length > 0) {
-        if (target_size == kDescriptorSize) {
-            append_to_descriptor(static_cast<StringDescriptor*>(target), bytes);
-        } else if (target_size >= 0) {
-            append_to_buffer(static_cast<char*>(target), target_size, bytes, fill);
-        }
-    }
-    release_argument(source, source_size);
-    return target;
+    return append_other(target, target_size, source, source_size, fill);
 }
 
 int text_compare(const void* a, std::int32_t size_a, const void* b, std::int32_t size_b) {
