@@ -231,6 +231,30 @@ StringDescriptor* hand_out(PoolNode* node) {
     return hand_out(&g_pool.nodes[static_cast<std::size_t>(g_pool.never_taken++)]);
 }
 
+// A temporary that keeps or replaces the buffer of the descriptor it is made
+// from. Out of line, as is the fall-back below: the usual temporary is a fresh
+// pool descriptor given the buffer of the proposed capacity, and that path is
+// small enough to be compiled into its callers.
+[[gnu::noinline]] StringDescriptor* temp_text_reuse(StringDescriptor* text, std::int32_t length) {
+    if (text_reserve(text, length, false) == nullptr) return nullptr;
+    text->length |= kTempFlag;
+    return text;
+}
+
+// The proposed capacity could not be had for a fresh temporary: room for
+// exactly `length`, else the descriptor goes back to the pool.
+[[gnu::noinline]] StringDescriptor* temp_text_exact(StringDescriptor* target, std::int32_t length) {
+    void* buffer = crt::malloc(static_cast<std::size_t>(length) + 1);
+    if (buffer == nullptr) {
+        pool_give_back(target);
+        return nullptr;
+    }
+    target->data = static_cast<char*>(buffer);
+    target->capacity = length;
+    target->length = static_cast<std::uint32_t>(length) | kTempFlag;
+    return target;
+}
+
 }  // namespace
 
 StringDescriptor* shared_empty_text() { return &g_empty_text; }
@@ -279,11 +303,7 @@ StringDescriptor* text_reserve(StringDescriptor* text, std::int32_t length, bool
 }
 
 StringDescriptor* temp_text_alloc(StringDescriptor* text, std::int32_t length) {
-    if (text != nullptr) {
-        if (text_reserve(text, length, false) == nullptr) return nullptr;
-        text->length |= kTempFlag;
-        return text;
-    }
+    if (text != nullptr) return temp_text_reuse(text, length);
     // A descriptor fresh from the pool has no buffer to keep or free: it only
     // needs one allocated. A negative length, which a reserve refuses, is
     // refused before taking one, and the pool is left as a take and a
@@ -291,10 +311,11 @@ StringDescriptor* temp_text_alloc(StringDescriptor* text, std::int32_t length) {
     if (length < 0) return nullptr;
     StringDescriptor* target = pool_take();
     if (target == nullptr) return nullptr;
-    if (!allocate_buffer(target, length, proposed_capacity(length))) {
-        pool_give_back(target);
-        return nullptr;
-    }
+    const std::int32_t proposed = proposed_capacity(length);
+    void* buffer = crt::malloc(static_cast<std::size_t>(proposed) + 1);
+    if (buffer == nullptr) return temp_text_exact(target, length);
+    target->data = static_cast<char*>(buffer);
+    target->capacity = proposed;
     target->length = static_cast<std::uint32_t>(length) | kTempFlag;
     return target;
 }

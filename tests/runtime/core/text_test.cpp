@@ -238,6 +238,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReserveShortage,
                          ::testing::Values(ShortageCase{false, false}, ShortageCase{false, true},
                                            ShortageCase{true, false}, ShortageCase{true, true}));
 
+TEST_F(TextTest, FreshTemporaryFallsBackToTheExactLength) {
+    platform::heap_fail_nth(1);
+    StringDescriptor* text = rt::temp_text_alloc(nullptr, 40);
+    platform::heap_fail_nth(0);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->capacity, 40);  // not the proposed 72
+    EXPECT_EQ(rt::text_length(*text), 40u);
+    EXPECT_TRUE(rt::is_temporary(*text));
+    EXPECT_EQ(rt::text_release(text), 0);
+}
+
 TEST_F(TextTest, ShortagesLeaveAssignTargetsEmptyAndAppendTargetsUnchanged) {
     Variable assigned("hello");
     Variable appended("hello");
