@@ -82,15 +82,6 @@ void mark_window_read() {
     g_window_read = true;
 }
 
-// console_size; without a hook, the size over `facts` when given, else over
-// the window information as cached now.
-void size_or_hook(const WindowFacts* facts, std::int32_t* width, std::int32_t* height) {
-    if (console_hooks.console_size != nullptr)
-        console_hooks.console_size(width, height);
-    else
-        size_of(facts != nullptr ? *facts : window_facts(), width, height);
-}
-
 // set_cursor's two steps, apart so that a caller that has just read the
 // cursor information need not read it again. A negative row or column
 // becomes the cursor's current one.
@@ -115,6 +106,8 @@ void show_and_place(HANDLE output, std::int32_t row, std::int32_t column, std::i
 }
 
 void fix_view_rows() {
+    // The two are unset and fixed together, the bottom last.
+    if (g_view_bottom != kUnset) return;
     if (g_view_top == kUnset) g_view_top = 0;
     if (g_view_bottom == kUnset) {
         std::int32_t height = 0;
@@ -123,14 +116,19 @@ void fix_view_rows() {
     }
 }
 
-// locate's range check: view_rows and console_size over one read of the
-// cached facts. 0 keeps a coordinate and is always in range.
-bool locate_in_range(const WindowFacts& facts, std::int32_t row, std::int32_t column) {
+// locate's range check: view_rows and console_size over the cached facts,
+// which the caller has had read. The fields are read where they are needed
+// rather than copied first, so that the check keeps them in registers. 0
+// keeps a coordinate and is always in range.
+bool locate_in_range(std::int32_t row, std::int32_t column) {
     std::int32_t view_top = 0;
     std::int32_t view_bottom = 0;
-    view_rows_for(facts.height, &view_top, &view_bottom);
+    view_rows_for(g_facts.height, &view_top, &view_bottom);
     std::int32_t width = 0;
-    size_or_hook(&facts, &width, nullptr);
+    if (console_hooks.console_size != nullptr)
+        console_hooks.console_size(&width, nullptr);
+    else
+        width = g_facts.width;
     return (row == 0 || (row >= view_top && row <= view_bottom)) && (column == 0 || (column >= 1 && column <= width));
 }
 
@@ -184,7 +182,12 @@ void window_rect(std::int32_t* left, std::int32_t* top, std::int32_t* width, std
     set_if(height, facts.height);
 }
 
-void console_size(std::int32_t* width, std::int32_t* height) { size_or_hook(nullptr, width, height); }
+void console_size(std::int32_t* width, std::int32_t* height) {
+    if (console_hooks.console_size != nullptr)
+        console_hooks.console_size(width, height);
+    else
+        console_size_default(width, height);
+}
 
 void console_size_default(std::int32_t* width, std::int32_t* height) { size_of(window_facts(), width, height); }
 
@@ -256,8 +259,8 @@ void set_cursor(HANDLE output, std::int32_t row, std::int32_t column, std::int32
 // frame instead of one for the check and another for the console calls.
 [[gnu::flatten]] std::uint32_t locate(std::int32_t row, std::int32_t column, std::int32_t visibility) {
     set_error_number(kErrorNone);
-    const WindowFacts facts = window_facts();
-    if (!locate_in_range(facts, row, column)) {
+    window_info_ensure();
+    if (!locate_in_range(row, column)) {
         // Retried at the cursor. A size hook is asked again, as a second
         // request asks it, and may have changed what the check sees; without
         // one nothing has, and (0, 0) is always in range, so the retry goes
@@ -276,7 +279,8 @@ void set_cursor(HANDLE output, std::int32_t row, std::int32_t column, std::int32
 
 std::int32_t locate_checked(std::int32_t row, std::int32_t column, std::int32_t visibility, std::uint32_t* result) {
     set_error_number(kErrorNone);
-    if (!locate_in_range(window_facts(), row, column)) {
+    window_info_ensure();
+    if (!locate_in_range(row, column)) {
         if (result != nullptr) *result = 0;
         return set_error_number(kErrorIllegalCall);
     }
