@@ -255,6 +255,24 @@ StringDescriptor* hand_out(PoolNode* node) {
     return target;
 }
 
+// A temporary made from a fresh pool descriptor, which has no buffer to keep
+// or free: it only needs one allocated. Always inlined: the texts cut out of
+// a line and the keys read come through here once or twice for every key.
+[[gnu::always_inline]] inline StringDescriptor* fresh_temporary(std::int32_t length) {
+    // A negative length, which a reserve refuses, is refused before taking
+    // one, and the pool is left as a take and a give-back would leave it.
+    if (length < 0) return nullptr;
+    StringDescriptor* target = pool_take();
+    if (target == nullptr) return nullptr;
+    const std::int32_t proposed = proposed_capacity(length);
+    void* buffer = crt::malloc(static_cast<std::size_t>(proposed) + 1);
+    if (buffer == nullptr) return temp_text_exact(target, length);
+    target->data = static_cast<char*>(buffer);
+    target->capacity = proposed;
+    target->length = static_cast<std::uint32_t>(length) | kTempFlag;
+    return target;
+}
+
 }  // namespace
 
 StringDescriptor* shared_empty_text() { return &g_empty_text; }
@@ -303,21 +321,7 @@ StringDescriptor* text_reserve(StringDescriptor* text, std::int32_t length, bool
 }
 
 StringDescriptor* temp_text_alloc(StringDescriptor* text, std::int32_t length) {
-    if (text != nullptr) return temp_text_reuse(text, length);
-    // A descriptor fresh from the pool has no buffer to keep or free: it only
-    // needs one allocated. A negative length, which a reserve refuses, is
-    // refused before taking one, and the pool is left as a take and a
-    // give-back would leave it.
-    if (length < 0) return nullptr;
-    StringDescriptor* target = pool_take();
-    if (target == nullptr) return nullptr;
-    const std::int32_t proposed = proposed_capacity(length);
-    void* buffer = crt::malloc(static_cast<std::size_t>(proposed) + 1);
-    if (buffer == nullptr) return temp_text_exact(target, length);
-    target->data = static_cast<char*>(buffer);
-    target->capacity = proposed;
-    target->length = static_cast<std::uint32_t>(length) | kTempFlag;
-    return target;
+    return text != nullptr ? temp_text_reuse(text, length) : fresh_temporary(length);
 }
 
 StringDescriptor* text_view(std::string_view bytes) {
@@ -416,7 +420,7 @@ StringDescriptor* text_mid(StringDescriptor* text, std::int32_t start, std::int3
         const std::int64_t available = total - start + 1;
         const auto count =
             static_cast<std::int32_t>(length < 0 ? available : std::min<std::int64_t>(length, available));
-        if (StringDescriptor* piece = temp_text_alloc(nullptr, count); piece != nullptr) {
+        if (StringDescriptor* piece = fresh_temporary(count); piece != nullptr) {
             copy_terminated(piece->data, text->data + (start - 1), count);
             result = piece;
         }
@@ -427,7 +431,7 @@ StringDescriptor* text_mid(StringDescriptor* text, std::int32_t start, std::int3
 
 StringDescriptor* text_fill(std::int32_t count, char character) {
     if (count <= 0) return shared_empty_text();
-    StringDescriptor* text = temp_text_alloc(nullptr, count);
+    StringDescriptor* text = fresh_temporary(count);
     if (text == nullptr) return shared_empty_text();
     std::memset(text->data, static_cast<unsigned char>(character), static_cast<std::size_t>(count));
     text->data[count] = '\0';
