@@ -273,6 +273,27 @@ StringDescriptor* hand_out(PoolNode* node) {
     return target;
 }
 
+// Copies 1 to 16 bytes as two pieces that may overlap each other, both read
+// before either is written, so that the ranges may overlap too. The texts cut
+// and appended for each key are mostly this short, and a library call's
+// dispatch on the size costs more than the copy.
+template <typename Piece>
+void copy_two_pieces(char* destination, const char* source, std::size_t count) {
+    Piece first;
+    Piece last;
+    std::memcpy(&first, source, sizeof(Piece));
+    std::memcpy(&last, source + count - sizeof(Piece), sizeof(Piece));
+    std::memcpy(destination, &first, sizeof(Piece));
+    std::memcpy(destination + count - sizeof(Piece), &last, sizeof(Piece));
+}
+
+void copy_short(char* destination, const char* source, std::size_t count) {
+    if (count >= 8) return copy_two_pieces<std::uint64_t>(destination, source, count);
+    if (count >= 4) return copy_two_pieces<std::uint32_t>(destination, source, count);
+    if (count >= 2) return copy_two_pieces<std::uint16_t>(destination, source, count);
+    destination[0] = source[0];
+}
+
 }  // namespace
 
 StringDescriptor* shared_empty_text() { return &g_empty_text; }
@@ -356,7 +377,11 @@ StringDescriptor* text_view_of(const StringDescriptor* text) {
 void copy_terminated(char* destination, const char* source, std::int32_t count) {
     std::int32_t copied = 0;
     if (source != nullptr && count > 0) {
-        std::memmove(destination, source, static_cast<std::size_t>(count));
+        if (count <= 16) {
+            copy_short(destination, source, static_cast<std::size_t>(count));
+        } else {
+            std::memmove(destination, source, static_cast<std::size_t>(count));
+        }
         copied = count;
     }
     destination[copied] = '\0';
