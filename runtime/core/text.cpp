@@ -287,6 +287,13 @@ void copy_two_pieces(char* destination, const char* source, std::size_t count) {
     std::memcpy(destination + count - sizeof(Piece), &last, sizeof(Piece));
 }
 
+// Out of line, so that a short copy needs no frame to keep the count across
+// the library call.
+[[gnu::noinline]] void copy_long(char* destination, const char* source, std::int32_t count) {
+    std::memmove(destination, source, static_cast<std::size_t>(count));
+    destination[count] = '\0';
+}
+
 void copy_short(char* destination, const char* source, std::size_t count) {
     if (count >= 8) return copy_two_pieces<std::uint64_t>(destination, source, count);
     if (count >= 4) return copy_two_pieces<std::uint32_t>(destination, source, count);
@@ -375,16 +382,14 @@ StringDescriptor* text_view_of(const StringDescriptor* text) {
 }
 
 void copy_terminated(char* destination, const char* source, std::int32_t count) {
-    std::int32_t copied = 0;
-    if (source != nullptr && count > 0) {
-        if (count <= 16) {
-            copy_short(destination, source, static_cast<std::size_t>(count));
-        } else {
-            std::memmove(destination, source, static_cast<std::size_t>(count));
-        }
-        copied = count;
+    if (source == nullptr || count <= 0) {
+        destination[0] = '\0';
+    } else if (count <= 16) {
+        copy_short(destination, source, static_cast<std::size_t>(count));
+        destination[count] = '\0';
+    } else {
+        copy_long(destination, source, count);
     }
-    destination[copied] = '\0';
 }
 
 void* text_assign(void* target, std::int32_t target_size, const void* source, std::int32_t source_size, bool fill) {
