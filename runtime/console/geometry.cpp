@@ -105,15 +105,18 @@ void show_and_place(HANDLE output, std::int32_t row, std::int32_t column, std::i
     SetConsoleCursorPosition(output, COORD{to_short(column), to_short(row)});
 }
 
+// First use only, and out of line: the check every placement makes carries
+// none of this.
+[[gnu::noinline, gnu::cold]] void fix_view_rows_first() {
+    if (g_view_top == kUnset) g_view_top = 0;
+    std::int32_t height = 0;
+    console_size(nullptr, &height);
+    g_view_bottom = height != 0 ? height - 1 : kFallbackHeight - 1;
+}
+
 void fix_view_rows() {
     // The two are unset and fixed together, the bottom last.
-    if (g_view_bottom != kUnset) return;
-    if (g_view_top == kUnset) g_view_top = 0;
-    if (g_view_bottom == kUnset) {
-        std::int32_t height = 0;
-        console_size(nullptr, &height);
-        g_view_bottom = height != 0 ? height - 1 : kFallbackHeight - 1;
-    }
+    if (g_view_bottom == kUnset) fix_view_rows_first();
 }
 
 // locate's range check: view_rows and console_size over the cached facts,
@@ -142,6 +145,12 @@ std::uint32_t locate_accepted(std::int32_t row, std::int32_t column, std::int32_
     return packed;
 }
 
+// First use only, and out of line, as fix_view_rows_first.
+[[gnu::noinline, gnu::cold]] void read_window_info_first() {
+    mark_window_read();
+    window_info_refresh();
+}
+
 }  // namespace
 
 void window_info_refresh() {
@@ -154,9 +163,7 @@ void window_info_refresh() {
 }
 
 void window_info_ensure() {
-    if (g_window_read) return;
-    mark_window_read();
-    window_info_refresh();
+    if (!g_window_read) read_window_info_first();
 }
 
 WindowInfo window_info() {

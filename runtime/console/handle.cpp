@@ -213,9 +213,12 @@ std::int32_t handle_seek(ConsoleHandle* handle, std::int32_t position) {
     return set_error_number(handle->ops->seek(handle, offset, 0));
 }
 
-void ensure_console_handle() {
+namespace {
+
+// First use only, and out of line: locate and every print ask
+// ensure_console_handle, and should carry none of this.
+[[gnu::noinline, gnu::cold]] void set_up_console_handle() {
     ConsoleHandle& console = g_handles.console;
-    if (console.ops != nullptr) return;
     console = ConsoleHandle{};
     console.kind = HandleKind::console;
     auto* keys = static_cast<ConsoleKeyBuffer*>(crt::calloc(1, sizeof(ConsoleKeyBuffer)));
@@ -231,6 +234,12 @@ void ensure_console_handle() {
     // the print column is never left of the first.
     console.line_length = std::max(cursor_column() - 1, 0);
     console.ops = &g_console_ops;
+}
+
+}  // namespace
+
+void ensure_console_handle() {
+    if (g_handles.console.ops == nullptr) set_up_console_handle();
 }
 
 void ensure_console_write() {
