@@ -4,6 +4,7 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <span>
 
 #include "platform/console_api.h"
 
@@ -20,7 +21,6 @@ struct PoolNode {
 };
 
 struct TempDescriptorPool {
-    std::int32_t in_use_count;
     std::int32_t never_taken;
     PoolNode* free_first;
     std::array<PoolNode, kPoolSize> nodes;
@@ -220,7 +220,6 @@ bool allocate_buffer(StringDescriptor* text, std::int32_t length, std::int32_t p
 // node goes back on the free list only through pool_give_back, which clears it.
 StringDescriptor* hand_out(PoolNode* node) {
     node->in_use = true;
-    ++g_pool.in_use_count;
     return &node->descriptor;
 }
 
@@ -317,14 +316,18 @@ int pool_give_back(StringDescriptor* text) {
     // Giving a free node back again would stack it twice and hand it out twice.
     if (node == nullptr || !node->in_use) return -1;
     node->in_use = false;
-    --g_pool.in_use_count;
     node->next_free = g_pool.free_first;
     g_pool.free_first = node;
     node->descriptor = kCleared;
     return 0;
 }
 
-int pool_in_use_count() { return g_pool.in_use_count; }
+// Counted when asked rather than kept up to date on every take and give-back:
+// only checks of the pool ask.
+int pool_in_use_count() {
+    const auto taken = std::span(g_pool.nodes).first(static_cast<std::size_t>(g_pool.never_taken));
+    return static_cast<int>(std::ranges::count_if(taken, [](const PoolNode& node) { return node.in_use; }));
+}
 
 void text_free(StringDescriptor* text) {
     if (text == nullptr || text->data == nullptr) return;
