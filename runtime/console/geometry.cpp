@@ -361,21 +361,11 @@ void advance_position(std::int32_t* column, std::int32_t* row, std::int32_t delt
     // No row has room for a character: nothing to move across.
     if (column == nullptr || row == nullptr || width < 1) return;
     const std::int64_t position = static_cast<std::int64_t>(*column) - 1 + delta;
-    // The line editor moves by a character at a time, mostly within the row
-    // or back onto the row above; those need no division, which is slow
-    // enough to show for every key.
-    std::int64_t rows = 0;
-    std::int64_t within = position;
-    if (position < 0 && position >= -width) {
-        rows = -1;
-        within = position + width;
-    } else if (position < 0 || position >= width) {
-        rows = position / width;
-        within = position % width;
-        if (within < 0) {
-            within += width;
-            --rows;
-        }
+    std::int64_t rows = position / width;
+    std::int64_t within = position % width;
+    if (within < 0) {
+        within += width;
+        --rows;
     }
     *row = static_cast<std::int32_t>(*row + rows);
     *column = static_cast<std::int32_t>(within + 1);
