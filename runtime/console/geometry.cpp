@@ -42,10 +42,6 @@ constexpr WindowFacts facts_of(const WindowInfo& w) {
 WindowInfo g_window{};
 // Always facts_of(g_window): the two are set together.
 constinit WindowFacts g_facts = facts_of(WindowInfo{});
-// The context slot's marker that the window information has been read, kept
-// here as well: every conversion asks, and the marker is never taken back,
-// so a load answers as the slot would.
-bool g_window_read = false;
 // 0-based window rows, kUnset until first use.
 std::int32_t g_view_top = kUnset;
 std::int32_t g_view_bottom = kUnset;
@@ -75,11 +71,6 @@ void size_of(const WindowFacts& facts, std::int32_t* width, std::int32_t* height
 WindowFacts window_facts() {
     window_info_ensure();
     return g_facts;
-}
-
-void mark_window_read() {
-    context_slot_mark(kWindowInfoReadSlot);
-    g_window_read = true;
 }
 
 // set_cursor's two steps, apart so that a caller that has just read the
@@ -147,7 +138,7 @@ std::uint32_t locate_accepted(std::int32_t row, std::int32_t column, std::int32_
 
 // First use only, and out of line, as fix_view_rows_first.
 [[gnu::noinline, gnu::cold]] void read_window_info_first() {
-    mark_window_read();
+    context_slot_mark(kWindowInfoReadSlot);
     window_info_refresh();
 }
 
@@ -163,7 +154,7 @@ void window_info_refresh() {
 }
 
 void window_info_ensure() {
-    if (!g_window_read) read_window_info_first();
+    if (!context_slot_is_set(kWindowInfoReadSlot)) read_window_info_first();
 }
 
 WindowInfo window_info() {
@@ -176,7 +167,7 @@ bool has_console_window() { return window_facts().window; }
 void geometry_reset() {
     g_view_top = kUnset;
     g_view_bottom = kUnset;
-    mark_window_read();
+    context_slot_mark(kWindowInfoReadSlot);
     window_info_refresh();
 }
 
