@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/digits.h"
+#include "app/program_text.h"
 #include "runtime/console/geometry.h"
 #include "runtime/console/handle.h"
 #include "runtime/core/startup.h"
@@ -14,10 +15,6 @@
 
 namespace {
 
-constexpr std::string_view kNumberPrompt = "Decimal number  (max. 999999999999999)";
-constexpr std::string_view kBasePrompt = "in base (min. 2; max. 999999999999999)";
-constexpr std::string_view kWrongInput = "Wrong input!";
-constexpr std::string_view kExitHint = "<Esc> for exit";
 // Compared as a zero-terminated text: a key text holds one character, or two
 // for an extended key, so only the Escape key itself matches.
 constexpr char kEscape[] = "\x1b";
@@ -43,8 +40,8 @@ int main(int argc, char** argv) {
     rt::console_clear(rt::kClearDefault);
     for (;;) {
         app::digit_index = 0;
-        ask(kNumberPrompt, app::number_text);
-        ask(kBasePrompt, app::base_text);
+        ask(app::kNumberPrompt, app::number_text);
+        ask(app::kBasePrompt, app::base_text);
         app::read_values();
         bool answered = false;
         if (!app::input_is_wrong()) {
@@ -56,9 +53,9 @@ int main(int argc, char** argv) {
         } else {
             // Digits that could not be written for want of memory get the
             // answer a shortage in the round trip gives, never a partial line.
-            rt::print_text(kConsole, rt::text_view(kWrongInput), rt::kPrintLineEnd);
+            rt::print_text(kConsole, rt::text_view(app::kWrongInput), rt::kPrintLineEnd);
         }
-        rt::print_text(kConsole, rt::text_view(kExitHint), rt::kPrintLineEnd);
+        rt::print_text(kConsole, rt::text_view(app::kExitHint), rt::kPrintLineEnd);
         // Only a key posted after the base's Enter ends the wait; any key but
         // Escape is dropped here and never reaches the next prompt.
         rt::wait_for_key(kWaitWithoutLimit);

@@ -1,18 +1,21 @@
 // What the program shows in a pass, for the tests of the whole program: its
-// texts, the digit line worked out independently of the program, and a pass
-// as it reaches a pipe.
+// texts as they are shown, the digit line worked out independently of the
+// program, and a pass as it reaches a pipe.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "app/program_text.h"
+
 namespace session_text {
 
-inline constexpr std::string_view kNumberPrompt = "Decimal number  (max. 999999999999999)? ";
-inline constexpr std::string_view kBasePrompt = "in base (min. 2; max. 999999999999999)? ";
-inline constexpr std::string_view kWrong = "Wrong input!";
-inline constexpr std::string_view kExitHint = "<Esc> for exit";
+// The prompts as they are shown, with the input statement's "? " behind them.
+inline const std::string kNumberPrompt = std::string(app::kNumberPrompt) + "? ";
+inline const std::string kBasePrompt = std::string(app::kBasePrompt) + "? ";
+inline constexpr std::string_view kWrong = app::kWrongInput;
+inline constexpr std::string_view kExitHint = app::kExitHint;
 
 // "d", each digit's value and a blank, most significant first, by repeated
 // division from the top place down.

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "app/program_text.h"
 #include "runtime/input/keyboard.h"
 #include "tests/platform/pty_process.h"
 
@@ -23,9 +24,10 @@ constexpr int kRows = 25;
 
 // The prompts as the screen shows them: each is followed by "? ", whose blank
 // the screen's text leaves out until something is typed after it.
-constexpr std::string_view kNumberPrompt = "Decimal number  (max. 999999999999999)?";
-constexpr std::string_view kBasePrompt = "in base (min. 2; max. 999999999999999)?";
-constexpr std::string_view kExitHint = "<Esc> for exit";
+const std::string kNumberPrompt = std::string(app::kNumberPrompt) + "?";
+const std::string kBasePrompt = std::string(app::kBasePrompt) + "?";
+using app::kExitHint;
+using app::kWrongInput;
 
 class ProgramUnderWine : public ::testing::Test {
   protected:
@@ -113,7 +115,7 @@ TEST_F(ProgramUnderWine, ConvertsRejectsAndStartsTheNextPassOnAnyKey) {
     answer(4, kNumberPrompt, "12a");
     answer(5, kBasePrompt, "3");
     ASSERT_TRUE(pty_.read_until_row(7, kExitHint)) << pty_.screen().text(7);
-    EXPECT_EQ(pty_.screen().text(6), "Wrong input!");
+    EXPECT_EQ(pty_.screen().text(6), kWrongInput);
 
     // The largest number in the largest base.
     pty_.type(" ");
@@ -176,7 +178,8 @@ TEST_F(ProgramUnderWine, RedirectedOutputGetsThePrintedBytes) {
     pty_.type("0\r");
     ASSERT_TRUE(output_ends_with(exit_hint)) << pty_.output_bytes();
     EXPECT_EQ(pty_.output_bytes(), number_prompt + "255\r\n" + base_prompt + "16\r\nd15 d15 \r\n" + exit_hint +
-                                       number_prompt + "7\r\n" + base_prompt + "0\r\nWrong input!\r\n" + exit_hint);
+                                       number_prompt + "7\r\n" + base_prompt + "0\r\n" + std::string(kWrongInput) +
+                                       "\r\n" + exit_hint);
 }
 
 // The keyboard layer of the Windows build reads Wine's key events as the key
