@@ -8,6 +8,7 @@
 #include "app/program_text.h"
 #include "runtime/console/geometry.h"
 #include "runtime/console/handle.h"
+#include "runtime/console/runtime_init.h"
 #include "runtime/core/startup.h"
 #include "runtime/core/text.h"
 #include "runtime/input/input_statement.h"

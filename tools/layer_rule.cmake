@@ -1,10 +1,13 @@
-# The layer rule: outside platform/, code reaches the system only through
-# platform/console_api.h. Sources in runtime/ and app/ may include
-#   - headers of runtime/ and app/, named from the project root,
+# The layer rule: each folder of runtime/ and app/ is one library standing on
+# the ones below it, and outside platform/ code reaches the system only
+# through platform/console_api.h. A source may include
+#   - headers of its own folder and of the folders below it in the table
+#     below, named from the project root,
 #   - platform/console_api.h,
 #   - the C++ standard library,
-# and nothing else: no POSIX or other system header, no other platform/ file,
-# no include whose target a macro hides.
+# and nothing else: no header of a folder above its own, no POSIX or other
+# system header, no other platform/ file, no include whose target a macro
+# hides.
 #
 #   cmake -DROOT=<project root> -P tools/layer_rule.cmake
 #
@@ -30,11 +33,44 @@ set(standard_headers
   csignal cstdarg cstddef cstdint cstdio cstdlib cstring ctime cuchar cwchar
   cwctype)
 
+# The layers, lowest first: "<folder>:<the folders it stands on>".
+set(layers
+  "runtime/core:"
+  "runtime/console:runtime/core"
+  "runtime/input:runtime/console runtime/core"
+  "app:runtime/input runtime/console runtime/core")
+
+set(folders "")
+foreach(entry IN LISTS layers)
+  string(REGEX MATCH "^([^:]+):(.*)$" entry "${entry}")
+  list(APPEND folders "${CMAKE_MATCH_1}")
+  string(REPLACE " " ";" "below_${CMAKE_MATCH_1}" "${CMAKE_MATCH_2}")
+endforeach()
+
+# The folder of `path` in the table, or "" for none.
+function(layer_of path result)
+  set(found "")
+  foreach(folder IN LISTS folders)
+    string(LENGTH "${folder}/" length)
+    string(SUBSTRING "${path}" 0 ${length} prefix)
+    if(prefix STREQUAL "${folder}/")
+      set(found "${folder}")
+    endif()
+  endforeach()
+  set(${result} "${found}" PARENT_SCOPE)
+endfunction()
+
 set(strays 0)
-foreach(layer runtime app)
-  file(GLOB_RECURSE sources RELATIVE "${ROOT}" "${ROOT}/${layer}/*.h" "${ROOT}/${layer}/*.hpp"
-       "${ROOT}/${layer}/*.inc" "${ROOT}/${layer}/*.cpp" "${ROOT}/${layer}/*.cc")
+foreach(top runtime app)
+  file(GLOB_RECURSE sources RELATIVE "${ROOT}" "${ROOT}/${top}/*.h" "${ROOT}/${top}/*.hpp"
+       "${ROOT}/${top}/*.inc" "${ROOT}/${top}/*.cpp" "${ROOT}/${top}/*.cc")
   foreach(source IN LISTS sources)
+    layer_of("${source}" layer)
+    if(NOT layer)
+      message("${source}: in no layer (folders: ${folders})")
+      math(EXPR strays "${strays} + 1")
+      continue()
+    endif()
     file(STRINGS "${ROOT}/${source}" includes REGEX "^[ \t]*#[ \t]*include")
     foreach(line IN LISTS includes)
       set(why "")
@@ -44,8 +80,11 @@ foreach(layer runtime app)
         endif()
       elseif(line MATCHES "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\"")
         set(header "${CMAKE_MATCH_1}")
-        if(NOT header STREQUAL "platform/console_api.h" AND NOT header MATCHES "^(runtime|app)/")
-          set(why "only runtime/, app/ and platform/console_api.h, named from the project root")
+        layer_of("${header}" header_layer)
+        if(NOT header_layer AND NOT header STREQUAL "platform/console_api.h")
+          set(why "only the layers' headers and platform/console_api.h, named from the project root")
+        elseif(header_layer AND NOT header_layer STREQUAL layer AND NOT header_layer IN_LIST below_${layer})
+          set(why "${header_layer} is not below ${layer}")
         endif()
       else()
         set(why "an include this check cannot read (#include_next, or a macro)")

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <array>
 
-#include "runtime/console/console_hooks.h"
 #include "runtime/console/geometry.h"
+#include "runtime/core/beep_sleep.h"
+#include "runtime/core/console_hooks.h"
 #include "runtime/core/startup.h"
-#include "runtime/input/keyboard.h"
 
 namespace rt {
 namespace {

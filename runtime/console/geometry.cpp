@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "runtime/console/console_hooks.h"
 #include "runtime/console/console_print.h"
 #include "runtime/console/handle.h"
+#include "runtime/core/console_hooks.h"
 #include "runtime/core/context.h"
 #include "runtime/core/startup.h"
 

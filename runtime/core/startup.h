@@ -8,12 +8,9 @@
 
 namespace rt {
 
-// Records the command line, zeroes the handle table, then platform_init. The
-// program entry calls it first, then run_module_constructors. It is built into
-// bc_startup, above the console layer whose handle table it zeroes; the rest
-// of this header is bc_core's.
-void runtime_init(int argc, char** argv);
-
+// The program entry starts with runtime_init (runtime/console/runtime_init.h),
+// which records the command line and calls platform_init, then calls
+// run_module_constructors.
 void record_command_line(int argc, char** argv);
 
 // Round-to-nearest with extended precision where the processor has it; the

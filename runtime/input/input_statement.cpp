@@ -4,8 +4,8 @@
 #include <array>
 #include <cstring>
 
-#include "runtime/console/console_hooks.h"
 #include "runtime/console/console_print.h"
+#include "runtime/core/console_hooks.h"
 #include "runtime/core/context.h"
 #include "runtime/input/keyboard.h"
 #include "runtime/input/line_editor.h"

@@ -2,7 +2,8 @@
 
 #include <atomic>
 
-#include "runtime/console/console_hooks.h"
+#include "runtime/core/beep_sleep.h"
+#include "runtime/core/console_hooks.h"
 #include "runtime/core/startup.h"
 #include "runtime/input/key_tables.h"
 
@@ -24,8 +25,6 @@ std::uint32_t alt_digit_value = 0;
 bool close_handler_installed = false;
 
 constexpr std::int32_t kPollMs = 50;
-constexpr DWORD kBeepHz = 1000;
-constexpr DWORD kBeepMs = 250;
 constexpr int kUpperMask = 0x1;  // _isctype's upper-case class
 constexpr int kLowerMask = 0x2;  // its lower-case class
 
@@ -269,10 +268,6 @@ std::int32_t key_available() {
     if (console_hooks.key_available != nullptr) return console_hooks.key_available();
     return peek_key() != kNoKey ? 1 : 0;
 }
-
-void sleep_ms(std::int32_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
-
-void beep() { Beep(kBeepHz, kBeepMs); }
 
 BOOL WINAPI console_close_handler(DWORD ctrl_type) {
     switch (ctrl_type) {

@@ -61,10 +61,6 @@ KeyCode wait_key_code();
 // 1 when a key is queued, else 0. Removes nothing and leaves input_changed.
 std::int32_t key_available();
 
-void sleep_ms(std::int32_t milliseconds);
-// A 1000 Hz tone for 250 ms.
-void beep();
-
 // --- Inner operations ----------------------------------------------------------
 
 // The key code of a key event, or kNoKey: `character` is the event's 8-bit

@@ -5,6 +5,7 @@
 
 #include "runtime/console/console_print.h"
 #include "runtime/console/geometry.h"
+#include "runtime/core/beep_sleep.h"
 #include "runtime/input/keyboard.h"
 
 namespace rt {

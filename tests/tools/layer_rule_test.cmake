@@ -36,12 +36,26 @@ layer_case(fail runtime/input/relative.cpp [=[#include "keyboard.h"]=])
 layer_case(fail runtime/core/macro.cpp [=[#define HEADER <unistd.h>
 #include HEADER]=])
 layer_case(fail app/next.h [=[#include_next <cstdio>]=])
+# Upward edges: a layer including from one that stands on it.
+layer_case(fail runtime/core/text.cpp [=[#include "app/digits.h"]=])
+layer_case(fail runtime/core/startup.cpp [=[#include "runtime/console/handle.h"]=])
+layer_case(fail runtime/console/console_print.cpp [=[#include "runtime/input/keyboard.h"]=])
+layer_case(fail runtime/input/keyboard.h [=[#include "app/program_text.h"]=])
+# A folder that is no layer, and a header of one.
+layer_case(fail runtime/extra/stray.cpp [=[#include <cstdint>]=])
+layer_case(fail app/stray.cpp [=[#include "runtime/extra/stray.h"]=])
 layer_case(pass runtime/core/allowed.cpp [=[#include <cstdint>
 #include <string_view>
 #include "platform/console_api.h"
 #include "runtime/core/text.h"
-#include "app/digits.h"
-// A comment may say #include <unistd.h>.]=])
+// A comment may say #include <unistd.h> or #include "app/digits.h".]=])
+layer_case(pass runtime/input/allowed.cpp [=[#include "runtime/input/keyboard.h"
+#include "runtime/console/handle.h"
+#include "runtime/core/text.h"]=])
+layer_case(pass app/allowed.cpp [=[#include "app/digits.h"
+#include "runtime/input/keyboard.h"
+#include "runtime/console/geometry.h"
+#include "runtime/core/startup.h"]=])
 
 if(failures GREATER 0)
   message(FATAL_ERROR "${failures} case(s) went wrong")

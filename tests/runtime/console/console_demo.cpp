@@ -1,5 +1,6 @@
 // The console output layer on whatever terminal runs it: the script's start,
 // then one script step per key, until Escape.
+#include "runtime/console/runtime_init.h"
 #include "runtime/core/startup.h"
 #include "runtime/input/keyboard.h"
 #include "tests/runtime/console/console_script.h"

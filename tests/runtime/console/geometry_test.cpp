@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "runtime/console/console_hooks.h"
+#include "runtime/core/console_hooks.h"
 #include "tests/runtime/console/console_fixture.h"
 
 namespace {

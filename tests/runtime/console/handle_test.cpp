@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/common/heap.h"
+#include "runtime/console/runtime_init.h"
 #include "tests/runtime/console/console_fixture.h"
 #include "tests/runtime/core/text_support.h"
 
@@ -97,12 +98,15 @@ TEST_F(HandleLayer, PrintingAllocatesNothing) {
     EXPECT_EQ(console.row_text(4).substr(0, 3), "yyy");
 }
 
-TEST_F(HandleLayer, RuntimeInitZeroesTheHandleTable) {
+TEST_F(HandleLayer, RuntimeInitRecordsTheCommandLineAndZeroesTheHandleTable) {
     rt::print_cstr(0, "x", 0);
     rt::handle_from_number(5)->line_length = 9;
     char program[] = "baseconv";
     char* argv[] = {program, nullptr};
     rt::runtime_init(1, argv);
+    EXPECT_EQ(rt::argument_count(), 1);
+    EXPECT_EQ(rt::argument_vector(), argv);
+    EXPECT_EQ(rt::std_output_handle(), GetStdHandle(STD_OUTPUT_HANDLE));
     EXPECT_EQ(rt::console_handle().ops, nullptr);
     EXPECT_EQ(rt::console_handle().private_data, nullptr);
     EXPECT_EQ(rt::console_handle_ops().write, nullptr);

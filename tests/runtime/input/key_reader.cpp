@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/console_api.h"
+#include "runtime/console/runtime_init.h"
 #include "runtime/core/startup.h"
 #include "runtime/input/keyboard.h"
 

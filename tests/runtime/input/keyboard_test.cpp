@@ -15,7 +15,7 @@
 #include "platform/common/heap.h"
 #include "platform/posix/control_events.h"
 #include "platform/posix/us_layout.h"
-#include "runtime/console/console_hooks.h"
+#include "runtime/core/console_hooks.h"
 #include "runtime/input/key_tables.h"
 #include "tests/platform/test_console.h"
 #include "tests/runtime/input/keyboard_support.h"
@@ -565,13 +565,6 @@ TEST_F(Keyboard, InstalledHooksStandInForTheDefaults) {
     EXPECT_EQ(available, 7);
     EXPECT_EQ(console.queued(), 2u);  // no default ran, so nothing was drained
     EXPECT_TRUE(console.waits().empty());
-}
-
-TEST_F(Keyboard, SleepAndBeepReachTheConsole) {
-    rt::sleep_ms(40);
-    rt::beep();
-    EXPECT_EQ(console.waits(), std::vector<DWORD>{40});
-    EXPECT_EQ(console.beeps(), (std::vector<TestConsole::BeepCall>{{1000, 250}}));
 }
 
 TEST_F(Keyboard, TheCloseHandlerTakesCloseLogOffAndShutDownAsTheCloseKey) {

@@ -14,10 +14,10 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/console/console_hooks.h"
 #include "runtime/console/console_print.h"
 #include "runtime/console/geometry.h"
 #include "runtime/console/handle.h"
+#include "runtime/core/console_hooks.h"
 #include "runtime/core/startup.h"
 #include "runtime/core/text.h"
 #include "runtime/input/keyboard.h"

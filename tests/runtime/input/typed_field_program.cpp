@@ -1,5 +1,6 @@
 // The typed-field scene as a program on the real console, for the
 // pseudo-terminal test: after showing the field it waits for a key and ends.
+#include "runtime/console/runtime_init.h"
 #include "runtime/core/startup.h"
 #include "runtime/input/keyboard.h"
 #include "tests/runtime/input/typed_field.h"

@@ -1,5 +1,5 @@
-// Start-up proper sits above the console layer: the handle table it zeroes is
-// the console layer's, and the console layer itself stands on bc_core.
+#include "runtime/console/runtime_init.h"
+
 #include "runtime/console/handle.h"
 #include "runtime/core/startup.h"
 

@@ -4,8 +4,8 @@
 // the printing, geometry, keyboard and input layers all look here first, so a
 // different screen or keyboard can be attached without touching them.
 //
-// Header only: the keyboard layer sits below the console output layer, and
-// both read this table, so it must not live in either one's library.
+// It names only text values, so it lives with them, under every layer that
+// reads it.
 #pragma once
 
 #include <cstdint>
