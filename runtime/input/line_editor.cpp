@@ -108,7 +108,11 @@ class LineEditor {
         // Carry it out first, so typing starts on a fresh row as it does
         // after text that ends at the edge of any other row.
         if (pending_line_feed()) console_print(nullptr, 0, kConsolePrintStep);
-        console_size(&width_, &height_);
+        console_size(&width_, nullptr);
+        // Printing scrolls the view, which keeps the rows it had when the
+        // screen was first cleared: once the window has grown, its bottom row
+        // lies above the window's.
+        view_rows(nullptr, &bottom_);
         saved_visibility_ = (locate(0, 0, kKeepVisibility) & kLocateWasVisible) != 0 ? 1 : 0;
         locate(0, 0, 0);
         length_ = static_cast<std::int32_t>(text_length(*text_));
@@ -192,7 +196,7 @@ class LineEditor {
         }
     }
 
-    void move_cursor(std::int32_t delta) { move_cursor_by(&column_, &row_, delta, width_, height_); }
+    void move_cursor(std::int32_t delta) { move_cursor_by(&column_, &row_, delta, width_, bottom_); }
 
     void move_point(std::int32_t delta) {
         move_cursor(delta);
@@ -261,7 +265,7 @@ class LineEditor {
             std::int32_t column1 = column0;
             std::int32_t row1 = row0;
             advance_position(&column1, &row1, shown, width_);
-            const bool scrolled = row1 > height_ + 1 || (row1 == height_ + 1 && column1 > 1);
+            const bool scrolled = row1 > bottom_ + 1 || (row1 == bottom_ + 1 && column1 > 1);
             if (scrolled) {
                 // The start position has moved up with the screen: step back
                 // over the tail from where the echo ended instead.
@@ -291,7 +295,7 @@ class LineEditor {
     std::int32_t length_ = 0;
     std::int32_t point_ = 0;  // characters of the text before the cursor
     std::int32_t width_ = 0;
-    std::int32_t height_ = 0;
+    std::int32_t bottom_ = 0;  // the print view's last row
     std::int32_t column_ = 0;
     std::int32_t row_ = 0;
     std::int32_t saved_visibility_ = 0;

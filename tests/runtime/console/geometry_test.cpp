@@ -371,4 +371,28 @@ TEST_F(Geometry, MoveCursorByFromTheBottomRightCellScrollsOneRow) {
     expect_cursor(console, 0, 24);
 }
 
+// Only the start of the row just below the bottom row scrolls: every other
+// position below it is out of the view, and the cursor stays where it was.
+TEST_F(Geometry, MoveCursorByToAnyOtherPositionBelowTheBottomRowNeitherScrollsNorMoves) {
+    const struct {
+        std::int32_t column, row, delta, column_after, row_after;
+    } kCases[] = {
+        {80, 25, 2, 2, 26},    // the second cell of the next row
+        {79, 25, 81, 80, 26},  // the last cell of the next row
+        {1, 25, 160, 1, 27},   // the start of the row after that
+        {80, 24, 82, 2, 26},   // from the row above the bottom row
+    };
+    for (const auto& c : kCases) {
+        letter_rows(console);
+        put_cursor(10, 3);
+        std::int32_t column = c.column, row = c.row;
+        rt::move_cursor_by(&column, &row, c.delta, 80, 25);
+        EXPECT_EQ(column, c.column_after) << c.column << "," << c.row << " by " << c.delta;
+        EXPECT_EQ(row, c.row_after) << c.column << "," << c.row << " by " << c.delta;
+        EXPECT_EQ(console.row_text(0), letters(0, 80)) << c.column << "," << c.row << " by " << c.delta;
+        EXPECT_EQ(console.row_text(24), letters(24, 80)) << c.column << "," << c.row << " by " << c.delta;
+        expect_cursor(console, 10, 3);
+    }
+}
+
 }  // namespace

@@ -165,6 +165,11 @@ TEST_F(HandleLayer, PrintZonesAreFourteenColumnsAndANewLineNearTheWidth) {
         {79, 80, "\r\n"},
         {30, 0, "            "},
         {30, 10, "            "},  // a width below one zone never starts a new line
+        // The next zone starts a new line once it begins past column w - 14.
+        {28, 57, "              "},
+        {28, 56, "\r\n"},
+        {14, 43, "              "},
+        {14, 42, "\r\n"},
     };
     console.set_output_is_console(false);
     start_runtime();

@@ -203,6 +203,22 @@ TEST_F(LineEditorNarrow, UpAndDownMoveByTheWidthAcrossWrappedRows) {
     expect_rows(0, {"abcde1fghi", "jklmnopqrs", "tuvwxy2   "}, 7, 2);
 }
 
+TEST_F(LineEditorNarrow, UpWithExactlyAWidthBeforeTheCursorGoesToTheStartOfTheLine) {
+    // From the start of a row, and from a line that starts behind a prompt.
+    for (const int prompt_columns : {0, 3}) {
+        clear_screen(1, prompt_columns);
+        post_text("abcdefghij");
+        post({kUp});
+        at_waits({[&, this] {
+            EXPECT_EQ(cursor_x(), prompt_columns) << prompt_columns;
+            EXPECT_EQ(cursor_y(), 1) << prompt_columns;
+            post_text("<");
+            post({kEnter});
+        }});
+        EXPECT_EQ(edit(), "<abcdefghij") << prompt_columns;
+    }
+}
+
 TEST_F(LineEditor, KeysWithoutAMeaningAreIgnored) {
     std::vector<rt::KeyCode> ignored = {rt::extended_key(0x52), rt::extended_key(0x49), rt::extended_key(0x51),
                                         rt::extended_key(0x85), rt::extended_key(0x86), rt::kCloseKey};
@@ -263,6 +279,19 @@ TEST_F(LineEditorShort, TypingPastTheLastCellScrollsOneRow) {
     EXPECT_EQ(row(2), "a         ");
     EXPECT_EQ(cursor_x(), 1);
     EXPECT_EQ(cursor_y(), 2);
+}
+
+// The view keeps the rows it had when the screen was cleared; a window that
+// grew since then has rows below it that printing leaves alone. Typing past
+// the view's last cell scrolls the view, not the window.
+TEST_F(LineEditorShort, AfterTheWindowGrewTypingScrollsAtTheViewsBottomRow) {
+    rt::console_clear();
+    console_.model().resize(10, 5);
+    start_on_bottom_row();
+    post_text("0123456789ab");
+    post({kEnter});
+    EXPECT_EQ(edit(), "0123456789ab");
+    expect_rows(1, {"0123456789", "ab        ", std::string(10, ' '), std::string(10, ' ')}, 2, 2);
 }
 
 TEST_F(LineEditorShort, TextEndingInTheLastCellBeforeTheLineIsKeptAndTypingStartsBelow) {
