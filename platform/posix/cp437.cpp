@@ -66,7 +66,8 @@ std::string_view cp437_utf8(std::uint8_t byte) { return {kUtf8[byte].bytes, kUtf
 
 std::optional<std::uint8_t> cp437_from_unicode(char32_t c) {
     if (c >= 0x20 && c < 0x7F) return static_cast<std::uint8_t>(c);
-    for (int i = 128; i < 256; ++i) {
+    // Byte 127 is a glyph of its own (the house), typed like any other.
+    for (int i = 127; i < 256; ++i) {
         if (kGlyphs[i] == c) return static_cast<std::uint8_t>(i);
     }
     return std::nullopt;

@@ -177,6 +177,7 @@ const BytesCase kTypedCases[] = {
     {"NulIsCtrlAt", "\0"sv, {down('2', 3, 0, kCtrl | kShift)}},
     {"Utf8TwoBytes", "\xc3\xa9", {down(0, 0, 0x82)}},
     {"Utf8ThreeBytes", "\xe2\x96\x91", {down(0, 0, 0xb0)}},
+    {"Utf8HouseIsCharacter127", "\xe2\x8c\x82", {down(0, 0, 0x7f)}},
     {"Utf8NotInCodePageIsDropped", "\xe2\x82\xac|", {down(VK_OEM_5, 43, '|', kShift)}},
     {"Utf8FourBytesIsDropped", "\xf0\x9f\x98\x80.", {down(VK_OEM_PERIOD, 52, '.')}},
     {"Utf8TruncatedByAscii", "\xc3q", {letter('q')}},
