@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string_view>
 
 #include "runtime/console/console_print.h"
 #include "runtime/core/console_hooks.h"
@@ -193,11 +194,20 @@ std::int32_t default_input_routine(StringDescriptor* prompt, void* target, std::
     // A pending line feed is carried out first, so the prompt and the line
     // start where the next character will appear.
     console_print(nullptr, 0, kConsolePrintStep);
+    // The editor shows the prompt again when the console changes size, so
+    // the prompt is kept until the line has been read.
+    std::array<std::string_view, 2> shown{};
     if (prompt != nullptr) {
-        print_text(0, prompt, 0);
-        if (add_question_mark != 0) print_cstr(0, "? ", 0);
+        shown[0] = text_chars(*prompt);
+        if (!shown[0].empty())
+            print_bytes(handle_from_number(0), shown[0].data(), static_cast<std::int32_t>(shown[0].size()));
+        if (add_question_mark != 0) {
+            shown[1] = "? ";
+            print_cstr(0, shown[1].data(), 0);
+        }
     }
-    StringDescriptor* line = edit_new_line();
+    StringDescriptor* line = edit_new_line(shown);
+    text_release(prompt);
     // From here on the line is a temporary that owns its buffer, so assigning
     // it hands the buffer over instead of copying it.
     if (line != nullptr) line->length |= kTempFlag;

@@ -1,7 +1,11 @@
 #include "runtime/input/line_editor.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
 
 #include "runtime/console/console_print.h"
 #include "runtime/console/geometry.h"
@@ -81,6 +85,14 @@ constexpr auto kBlanks = [] {
     return blanks;
 }();
 
+// The remainder of `value` divided by `divisor`, never negative; 0 for a
+// divisor below 1.
+std::int32_t floor_mod(std::int32_t value, std::int32_t divisor) {
+    if (divisor < 1) return 0;
+    const std::int32_t remainder = value % divisor;
+    return remainder < 0 ? remainder + divisor : remainder;
+}
+
 void print_blanks(std::int32_t count) {
     constexpr auto run = static_cast<std::int32_t>(kBlanks.size());
     for (; count > 0; count -= run)
@@ -89,7 +101,10 @@ void print_blanks(std::int32_t count) {
 
 class LineEditor {
   public:
-    explicit LineEditor(StringDescriptor* text) : text_(text) {}
+    LineEditor(StringDescriptor* text, std::span<const std::string_view> prompt) : text_(text), prompt_(prompt) {
+        for (const std::string_view piece : prompt_)
+            prompt_length_ += static_cast<std::int32_t>(piece.size());
+    }
 
     void run() {
         start();
@@ -113,6 +128,8 @@ class LineEditor {
         // screen was first cleared: once the window has grown, its bottom row
         // lies above the window's.
         view_rows(nullptr, &bottom_);
+        get_cursor_position(&column_, &row_);
+        lead_ = floor_mod(column_ - 1 - prompt_length_, width_);
         saved_visibility_ = (locate(0, 0, kKeepVisibility) & kLocateWasVisible) != 0 ? 1 : 0;
         locate(0, 0, 0);
         length_ = static_cast<std::int32_t>(text_length(*text_));
@@ -126,8 +143,12 @@ class LineEditor {
     KeyCode next_key() {
         delete_count_ = 0;
         insert_count_ = 0;
-        while (key_available() == 0)
+        while (key_available() == 0) {
+            follow_window();
             sleep_ms(kKeyPollMs);
+        }
+        // A resize that came with the key is followed before the key acts.
+        follow_window();
         StringDescriptor* key = read_key_text();
         if (key->data == nullptr || text_length(*key) == 0) {
             text_release(key);
@@ -204,42 +225,32 @@ class LineEditor {
     }
 
     // Replaces the `cut` characters at the insertion point with the first
-    // `inserted` characters of the insert buffer. Both pieces of the old text
-    // are cut, and the new line put together apart from it, before the text is
-    // replaced. A piece that cannot be had comes back empty and an append
-    // without memory adds nothing, so a line of the wrong length shows that
-    // some step fell short: the text then stays as it was, the bell sounds and
-    // false is returned.
-    bool rebuild(std::int32_t cut, std::int32_t inserted) {
-        StringDescriptor* line = pool_take();
-        if (line == nullptr) {
-            beep();
-            return false;
-        }
+    // `inserted` characters of the insert buffer, in the text's own buffer:
+    // only the tail behind them moves, so a key typed at the end of the line
+    // costs the same however long the line is. A buffer without room grows by
+    // a share of the line's length, so that appending costs constant time on
+    // average. When that room cannot be had the text stays as it was, the
+    // bell sounds and false is returned.
+    bool splice(std::int32_t cut, std::int32_t inserted) {
         const std::int32_t tail_length = length_ - point_ - cut;
-        StringDescriptor* head = text_mid(text_view_of(text_), 1, point_);
-        StringDescriptor* tail = text_mid(text_view_of(text_), point_ + cut + 1, tail_length);
-        StringDescriptor* middle = inserted > 0 ? text_view_sized(insert_.data(), inserted + 1) : shared_empty_text();
-        text_assign(line, kDescriptorSize, head, kDescriptorSize, false);
-        text_append(line, kDescriptorSize, middle, kDescriptorSize, false);
-        text_append(line, kDescriptorSize, tail, kDescriptorSize, false);
-        const std::int32_t new_length = point_ + inserted + tail_length;
-        if (static_cast<std::int32_t>(text_length(*line)) != new_length) {
-            text_free(line);
-            pool_give_back(line);
+        const std::int32_t new_length = length_ - cut + inserted;
+        if (inserted > cut && (inserted - cut > static_cast<std::int32_t>(kLengthMask) - length_ ||
+                               text_reserve(text_, new_length, true) == nullptr)) {
             beep();
             return false;
         }
-        // Flagged as a temporary, the new line hands its buffer to the text.
-        line->length |= kTempFlag;
-        text_assign(text_, kDescriptorSize, line, kDescriptorSize, false);
+        char* at = text_->data + point_;
+        std::memmove(at + inserted, at + cut, static_cast<std::size_t>(tail_length));
+        std::memcpy(at, insert_.data(), static_cast<std::size_t>(inserted));
+        text_->data[new_length] = '\0';
+        text_->length = static_cast<std::uint32_t>(new_length) | (text_->length & kTempFlag);
         length_ = new_length;
         return true;
     }
 
     // The cursor already stands where the deleted characters began.
     void delete_at_point() {
-        if (!rebuild(delete_count_, 0)) return;
+        if (!splice(delete_count_, 0)) return;
         console_print(text_->data + point_, length_ - point_, 0);
         print_blanks(delete_count_);
         locate(row_, column_, kKeepVisibility);
@@ -248,7 +259,7 @@ class LineEditor {
     void insert_at_point() {
         const std::int32_t column0 = column_;
         const std::int32_t row0 = row_;
-        if (!rebuild(0, insert_count_)) return;
+        if (!splice(0, insert_count_)) return;
         const std::int32_t shown = length_ - point_;
         console_print(text_->data + point_, shown, 0);
         get_cursor_position(&column_, &row_);
@@ -285,6 +296,48 @@ class LineEditor {
         move_cursor(delta);
     }
 
+    // The console's size can change while the line is edited, when the user
+    // resizes the terminal window. The console then keeps the cursor's row
+    // but cuts rows at the new width, and drops rows from the top below a
+    // new height, so the screen no longer shows the line. It is shown again:
+    // the prompt's row and the whole line, laid out at the new size, with the
+    // cursor at the insertion point.
+    void follow_window() {
+        window_info_refresh();
+        std::int32_t width = 0;
+        std::int32_t top = 0;
+        std::int32_t bottom = 0;
+        console_size(&width, nullptr);
+        view_rows(&top, &bottom);
+        if (width == width_ && bottom == bottom_) return;
+        // The cursor stands at the insertion point, so many rows below the
+        // prompt's first row at the old width.
+        std::int32_t column = 0;
+        std::int32_t row = 0;
+        get_cursor_position(&column, &row);
+        const std::int64_t before_cursor = std::int64_t{lead_} + prompt_length_ + point_;
+        const auto rows_above = static_cast<std::int32_t>(before_cursor / std::max(width_, 1));
+        width_ = width;
+        bottom_ = bottom;
+        // What scrolled off above the view is shown again from its top row.
+        column_ = 1;
+        row_ = std::max(row - rows_above, top);
+        advance_position(&column_, &row_, lead_, width_);
+        // Everything from the prompt's first cell to the end of the view
+        // belongs to the prompt and the line: blanked, then written afresh.
+        locate(row_, column_, 0);
+        print_blanks((bottom_ - row_) * width_ + width_ - column_ + 1);
+        locate(row_, column_, kKeepVisibility);
+        for (const std::string_view piece : prompt_)
+            console_print(piece.data(), static_cast<std::int32_t>(piece.size()), 0);
+        console_print(text_->data, length_, 0);
+        get_cursor_position(&column_, &row_);
+        // Back over the tail from where the line ended, one cell past the
+        // last one when the line filled the view's last cell.
+        move_cursor((pending_line_feed() ? 1 : 0) - (length_ - point_));
+        locate(0, 0, 1);
+    }
+
     void finish() {
         get_cursor_position(&column_, &row_);
         move_cursor(length_ - point_);
@@ -292,6 +345,12 @@ class LineEditor {
     }
 
     StringDescriptor* text_;
+    // What stands before the line on the screen, from its first cell: the
+    // prompt, shown again with the line after a resize.
+    std::span<const std::string_view> prompt_;
+    std::int32_t prompt_length_ = 0;
+    // The cells before the prompt on its first row.
+    std::int32_t lead_ = 0;
     std::int32_t length_ = 0;
     std::int32_t point_ = 0;  // characters of the text before the cursor
     std::int32_t width_ = 0;
@@ -307,14 +366,14 @@ class LineEditor {
 
 }  // namespace
 
-void edit_line(StringDescriptor* text) {
+void edit_line(StringDescriptor* text, std::span<const std::string_view> prompt) {
     if (text == nullptr) return;
-    LineEditor(text).run();
+    LineEditor(text, prompt).run();
 }
 
-StringDescriptor* edit_new_line() {
+StringDescriptor* edit_new_line(std::span<const std::string_view> prompt) {
     StringDescriptor* line = pool_take();
-    if (line != nullptr) edit_line(line);
+    if (line != nullptr) edit_line(line, prompt);
     return line;
 }
 

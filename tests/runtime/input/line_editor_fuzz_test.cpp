@@ -1,6 +1,8 @@
-// Random key sequences on a narrow console: after every key the cells from
-// where the line began show exactly the line and then blanks, the cursor
-// stands at the insertion point, and the line ends up as the keys made it.
+// Random key sequences on a narrow console that now and then changes size
+// between keys, growing and shrinking: after every key the cells from where
+// the prompt begins show exactly the prompt, the line and then blanks, the
+// cursor stands at the insertion point, and the line ends up as the keys made
+// it.
 // Built with the sanitizers, it also shows that no key reads or writes outside
 // the text.
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/input/line_editor.h"
@@ -22,20 +25,22 @@ using namespace rt_testing;
 
 constexpr int kWidth = 7;
 constexpr int kHeight = 5;
+// The sizes the console takes: never smaller than at the start.
+constexpr int kMaxWidth = 13;
+constexpr int kMaxHeight = 8;
 // The line starts on the middle row after a three-column prompt.
 constexpr int kStartRow = 2;
-constexpr int kStartColumn = 3;
-// Longer lines could push their start above the top row, where no cursor can
+constexpr std::string_view kPrompt = "ab>";
+// Longer lines could push the prompt above the top row, where no cursor can
 // follow; scrolling still happens well before this.
-constexpr std::size_t kMaxLength = kWidth * (kHeight - 1) - 1;
+constexpr std::size_t kMaxLength = kWidth * (kHeight - 1) - kPrompt.size() - 1;
 
 // What the keys do to the line, stated plainly.
 struct ExpectedLine {
     std::string text;
     std::size_t point = 0;
 
-    void apply(rt::KeyCode key) {
-        const std::size_t width = kWidth;
+    void apply(rt::KeyCode key, std::size_t width) {
         if (key == kBackspace && point > 0) {
             text.erase(--point, 1);
         } else if (key == kTab) {
@@ -94,17 +99,29 @@ class LineEditorFuzz : public LineInputTest {
         return line.text.size() + line.inserted_by(key) > kMaxLength ? kDelete : key;
     }
 
-    // The line as the console shows it: from where it starts now (the
-    // cursor's cell less the insertion point) to the last cell, and where
-    // that start is.
+    int width() { return console_.model().cols(); }
+    int height() { return console_.model().rows(); }
+
+    // Now and then the console takes a random size.
+    void maybe_resize(std::mt19937& random, std::ostringstream& trace) {
+        if (std::uniform_int_distribution<int>(0, 99)(random) >= 15) return;
+        const int cols = std::uniform_int_distribution<int>(kWidth, kMaxWidth)(random);
+        const int rows = std::uniform_int_distribution<int>(kHeight, kMaxHeight)(random);
+        trace << " [" << cols << 'x' << rows << ']';
+        console_.model().resize(cols, rows);
+    }
+
+    // The prompt and the line as the console shows them: from where the
+    // prompt starts now (the cursor's cell less the insertion point and the
+    // prompt) to the last cell.
     void expect_shown(const ExpectedLine& line, const std::string& trace) {
-        const int cursor = cursor_y() * kWidth + cursor_x();
-        const int start = cursor - static_cast<int>(line.point);
-        // The start only ever moves up by whole rows, as the screen scrolls.
+        const int cursor = cursor_y() * width() + cursor_x();
+        const int start = cursor - static_cast<int>(line.point + kPrompt.size());
+        // The prompt starts a row, wherever scrolling or a resize has put it.
         ASSERT_GE(start, 0) << trace;
-        ASSERT_EQ((kStartRow * kWidth + kStartColumn - start) % kWidth, 0) << trace;
-        std::string expected = line.text;
-        expected.resize(static_cast<std::size_t>(kWidth * kHeight - start), ' ');
+        ASSERT_EQ(start % width(), 0) << trace;
+        std::string expected = std::string(kPrompt) + line.text;
+        expected.resize(static_cast<std::size_t>(width() * height() - start), ' ');
         ASSERT_EQ(screen_cells().substr(static_cast<std::size_t>(start)), expected) << trace;
         ASSERT_TRUE(console_.cursor_visible()) << trace;
     }
@@ -113,8 +130,9 @@ class LineEditorFuzz : public LineInputTest {
 TEST_F(LineEditorFuzz, TheScreenAlwaysShowsTheLine) {
     for (std::uint32_t seed = 1; seed <= 150; ++seed) {
         std::mt19937 random(seed);
+        console_.model().resize(kWidth, kHeight);
         clear_screen(kStartRow, 0);
-        rt::console_print("ab>", 3, 0);
+        rt::console_print(kPrompt.data(), static_cast<std::int32_t>(kPrompt.size()), 0);
 
         ExpectedLine line;
         std::ostringstream trace;
@@ -129,16 +147,21 @@ TEST_F(LineEditorFuzz, TheScreenAlwaysShowsTheLine) {
                     rt::post_key(kEnter);
                     return;
                 }
+                maybe_resize(random, trace);
                 const rt::KeyCode key = random_key(random, line);
                 trace << ' ' << key;
-                line.apply(key);
+                line.apply(key, static_cast<std::size_t>(width()));
                 rt::post_key(key);
             });
         }
-        steps.emplace_back([&] { rt::post_key(kEnter); });
+        steps.emplace_back([&, this] {
+            maybe_resize(random, trace);
+            rt::post_key(kEnter);
+        });
         at_waits(std::move(steps));
 
-        const std::string typed = take_line(rt::edit_new_line());
+        const std::string_view prompt[] = {kPrompt};
+        const std::string typed = take_line(rt::edit_new_line(prompt));
         if (HasFatalFailure()) break;
         EXPECT_EQ(typed, line.text) << trace.str();
         // Enter leaves the cursor after the line.

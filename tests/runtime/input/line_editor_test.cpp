@@ -371,6 +371,76 @@ TEST_F(LineEditorTiny, TabInTheMiddleScrollingIntoTheLastCell) {
     expect_rows(0, {"abx   ", "    Qy", "z     "}, 1, 2);
 }
 
+// The console changes size while a line is edited: the prompt's row and the
+// whole line are shown again at the new size, with the cursor at the
+// insertion point, before any further key.
+class LineEditorResized : public LineEditor {
+  protected:
+    static constexpr std::string_view kPrompt = "number";
+    static constexpr std::string_view kQuestion = "? ";
+
+    // Shows the prompt on `row`, then edits a line: the keys typed, then
+    // `while_waiting` with the console resized, then Enter.
+    std::string edit_resized(int row, std::string_view typed, std::initializer_list<rt::KeyCode> keys, int cols,
+                             int rows, const std::function<void()>& while_waiting) {
+        clear_screen(row, 0);
+        const std::string_view shown[] = {kPrompt, kQuestion};
+        for (const std::string_view piece : shown)
+            rt::console_print(piece.data(), static_cast<std::int32_t>(piece.size()), 0);
+        post_text(typed);
+        post(keys);
+        at_waits({[&, this] {
+                      console_.model().resize(cols, rows);
+                      // Waiting goes on: the console is looked at again.
+                  },
+                  [&] {
+                      while_waiting();
+                      post({kEnter});
+                  }});
+        return take_line(rt::edit_new_line(shown));
+    }
+};
+
+TEST_F(LineEditorResized, NarrowerTheLineComesBackBehindTheWholePrompt) {
+    const std::string typed = edit_resized(1, "abcdefgh", {kLeft, kLeft}, 6, 5, [this] {
+        expect_rows(1, {"number", "? abcd", "efgh  ", "      "}, 2, 3);
+        post_text("x");
+    });
+    EXPECT_EQ(typed, "abcdefxgh");
+    expect_rows(1, {"number", "? abcd", "efxgh "}, 5, 3);
+}
+
+TEST_F(LineEditorResized, WiderTheLineIsLaidOutAgainOnFewerRows) {
+    // 8 + 14 characters over two rows of 20, then over one of 30.
+    const std::string typed = edit_resized(2, "abcdefghijklmn", {kHome, kRight}, 30, 5, [this] {
+        expect_rows(2, {"number? abcdefghijklmn        ", std::string(30, ' ')}, 9, 2);
+        post_text("x");
+    });
+    EXPECT_EQ(typed, "axbcdefghijklmn");
+    expect_rows(2, {"number? axbcdefghijklmn       "}, 23, 2);
+}
+
+TEST_F(LineEditorResized, LowerTheRowsKeptAreTheCursorsAndTheLineStaysInView) {
+    // On the bottom row of five, shrunk to three rows: the console drops rows
+    // from the top, and the line is shown on the new bottom row.
+    const std::string typed = edit_resized(4, "12345", {}, 20, 3, [this] {
+        expect_rows(2, {"number? 12345       "}, 13, 2);
+        post_text("6");
+    });
+    EXPECT_EQ(typed, "123456");
+}
+
+TEST_F(LineEditorResized, ALineLongerThanTheNewScreenScrollsAndEndsAtTheCursor) {
+    // 8 + 30 characters do not fit on two rows of 10: the screen scrolls
+    // and the cursor ends after the line, on the bottom row.
+    const std::string typed = edit_resized(0, std::string(30, 'z'), {}, 10, 2, [this] {
+        expect_rows(0, {std::string(10, 'z'), "zzzzzzzz  "}, 8, 1);
+        post_text("!");
+    });
+    EXPECT_EQ(typed, std::string(30, 'z') + "!");
+    expect_rows(0, {std::string(10, 'z'), "zzzzzzzz! "}, 9, 1);
+}
+
 TEST_F(LineEditor, CursorHiddenForEveryRedrawShownBetweenKeysRestoredAtTheEnd) {
     for (const bool visible_before : {true, false}) {
         clear_screen();
@@ -419,9 +489,10 @@ TEST_F(LineEditor, NoLineWithoutAFreeDescriptorAndNoKeyTaken) {
     EXPECT_EQ(read_key_bytes(), "a");
 }
 
-TEST_F(LineEditor, NoDescriptorForTheNewLineKeepsTheOldOne) {
-    // Keys from an installed reader need no descriptor of the pool, so the
-    // pool can be exhausted while the editor runs.
+// Keys from an installed reader need no descriptor of the pool, so the pool
+// can be exhausted while the editor runs: the line is edited in its own
+// buffer and needs none either.
+TEST_F(LineEditor, EditingNeedsNoDescriptorOfThePool) {
     static std::vector<rt::StringDescriptor> keys;
     static std::size_t next = 0;
     static char typed[] = "a\r";
@@ -437,10 +508,10 @@ TEST_F(LineEditor, NoDescriptorForTheNewLineKeepsTheOldOne) {
     rt::edit_line(&text);
     for (rt::StringDescriptor* d : taken)
         rt::pool_give_back(d);
-    EXPECT_EQ(rt::text_chars(text), "bc");
-    EXPECT_EQ(row(0).substr(0, 3), "bc ");
-    EXPECT_EQ(cursor_x(), 2);
-    EXPECT_EQ(console_.beeps().size(), 1u);
+    EXPECT_EQ(rt::text_chars(text), "bca");
+    EXPECT_EQ(row(0).substr(0, 4), "bca ");
+    EXPECT_EQ(cursor_x(), 3);
+    EXPECT_TRUE(console_.beeps().empty());
     rt::text_free(&text);
 }
 
@@ -480,18 +551,51 @@ TEST_F(LineEditorShortage, AllocationsFailingFromEachPointOn) {
         const char* done;
     } kKeys[] = {{'x', "abxcd"}, {kTab, "ab      cd"}, {kBackspace, "acd"}, {kDelete, "abd"}, {kEscape, ""}};
     for (const auto& k : kKeys) {
-        bool dropped_with_bell = false;
         for (unsigned long n = 1; n <= 12; ++n) {
-            const std::size_t beeps_before = console_.beeps().size();
             const std::string line = edit_with_shortage(
                 k.key, [n] { platform::heap_fail_nth(n, true); }, [] { platform::heap_fail_nth(0); });
             SCOPED_TRACE(testing::Message() << "key " << k.key << " allocation " << n);
             EXPECT_TRUE(line == "abcd" || line == k.done) << line;
             expect_screen_shows(line);
-            if (line == "abcd" && console_.beeps().size() > beeps_before) dropped_with_bell = true;
         }
-        // Some failure hit the rebuild itself, not only the key's text.
-        EXPECT_TRUE(dropped_with_bell || k.key == kEscape) << k.key;
+    }
+}
+
+// A line whose buffer is full needs memory for one more character: while
+// none can be had, a character typed into it rings the bell and is left out,
+// and the screen shows the line as it is; once memory is back, typing goes on.
+TEST_F(LineEditorShortage, ALineThatCannotGrowKeepsWhatItHas) {
+    static std::vector<rt::StringDescriptor> keys;
+    static std::size_t next = 0;
+    static char left[] = {static_cast<char>(0xFF), 0x4B};
+    static char typed[] = "xy\r";
+    rt::console_hooks.key_available = [] { return next < keys.size() ? 1 : 0; };
+    rt::console_hooks.read_key_text = [] {
+        // Memory comes back for the y.
+        if (keys[next].data == typed + 1) platform::heap_fail_nth(0);
+        return &keys[next++];
+    };
+    const struct {
+        bool from_the_middle;
+        const char* line;
+    } kCases[] = {{false, "abcdy"}, {true, "abcyd"}};
+    for (const auto& c : kCases) {
+        clear_screen();
+        keys.clear();
+        if (c.from_the_middle) keys.push_back({left, 2, 2});
+        keys.insert(keys.end(), {{typed, 1, 1}, {typed + 1, 1, 1}, {typed + 2, 1, 1}});
+        next = 0;
+        // A buffer exactly as long as the line.
+        rt::StringDescriptor text{static_cast<char*>(crt::malloc(5)), 4, 4};
+        std::memcpy(text.data, "abcd", 5);
+        const std::size_t beeps_before = console_.beeps().size();
+        platform::heap_fail_nth(1, true);
+        rt::edit_line(&text);
+        platform::heap_fail_nth(0);
+        EXPECT_EQ(rt::text_chars(text), c.line);
+        expect_screen_shows(c.line);
+        EXPECT_EQ(console_.beeps().size(), beeps_before + 1) << c.line;
+        rt::text_free(&text);
     }
 }
 
