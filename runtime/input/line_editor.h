@@ -17,15 +17,15 @@
 
 namespace rt {
 
-// `prompt` is what stands before the line on the screen, in pieces as they
-// were printed, from its first cell (no line breaks in it): when the console
-// changes size while the line is edited, the prompt and the line are shown
-// again from there at the new size. It is not printed otherwise.
-//
 // Edits `text`, which may already hold characters (they are shown first). On
 // return the text holds the line, the cursor stands just after its last
 // character and the cursor's visibility is what it was before the call. Keys
 // typed after the Enter stay queued.
+//
+// `prompt` is what stands before the line on the screen, in pieces as they
+// were printed, from its first cell (no line breaks in it): when the console
+// changes size while the line is edited, the prompt and the line are shown
+// again from there at the new size. It is not printed otherwise.
 //
 // The line is edited in the text's own buffer (the text owns it, or has
 // none): a key costs time for the characters behind the insertion point only.
