@@ -20,9 +20,7 @@ constexpr unsigned kRoundDown = 0x100;
 constexpr unsigned kRoundUp = 0x200;
 constexpr unsigned kRoundTowardZero = 0x300;
 constexpr unsigned kPrecisionMask = 0x30000;
-constexpr unsigned kPrecision64 = 0x00000;
 constexpr unsigned kPrecision53 = 0x10000;
-constexpr unsigned kPrecision24 = 0x20000;
 
 struct Rounding {
     unsigned bits;
@@ -52,6 +50,8 @@ void set_rounding(unsigned bits) {
 #if defined(__i386__)
 // Only the x87 unit has a precision setting; it is kept in its own control
 // word.
+constexpr unsigned kPrecision64 = 0x00000;
+constexpr unsigned kPrecision24 = 0x20000;
 struct Precision {
     unsigned bits;
     fpu_control_t x87;
