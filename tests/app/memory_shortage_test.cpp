@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "tests/app/session_text.h"
@@ -93,7 +94,12 @@ std::string check_answers(const std::string& output) {
     return "";
 }
 
-class MemoryShortage : public testing::TestWithParam<bool> {
+// The sweep is cut into parts, each failing every kParts-th allocation, so that
+// the parts can run side by side.
+constexpr unsigned long kParts = 4;
+
+// Whether the allocations after the failing one fail too, and the part.
+class MemoryShortage : public testing::TestWithParam<std::tuple<bool, unsigned long>> {
   protected:
     void SetUp() override {
         char path[] = "/tmp/baseconv-allocations-XXXXXX";
@@ -108,7 +114,7 @@ class MemoryShortage : public testing::TestWithParam<bool> {
 };
 
 TEST_P(MemoryShortage, EveryAllocationOfASessionFailing) {
-    const bool and_after = GetParam();
+    const auto [and_after, part] = GetParam();
     const SessionRun reference = run_session("", count_file_);
     ASSERT_EQ(reference.status, 0) << reference.output;
     ASSERT_EQ(check_answers(reference.output), "");
@@ -117,7 +123,7 @@ TEST_P(MemoryShortage, EveryAllocationOfASessionFailing) {
     std::ifstream(count_file_) >> allocations;
     ASSERT_GT(allocations, 0u) << "the session made no allocation to fail";
 
-    for (unsigned long nth = 1; nth <= allocations; ++nth) {
+    for (unsigned long nth = 1 + part; nth <= allocations; nth += kParts) {
         const std::string fail = std::to_string(nth) + (and_after ? "+" : "");
         const SessionRun run = run_session(fail, count_file_);
         SCOPED_TRACE("allocation " + fail + " of " + std::to_string(allocations) + " failing; output:\n" + run.output);
@@ -127,9 +133,10 @@ TEST_P(MemoryShortage, EveryAllocationOfASessionFailing) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sweep, MemoryShortage, testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool>& param) {
-                             return param.param ? "ThatOneAndAllAfter" : "OnlyThatOne";
+INSTANTIATE_TEST_SUITE_P(Sweep, MemoryShortage, testing::Combine(testing::Bool(), testing::Range(0ul, kParts)),
+                         [](const testing::TestParamInfo<MemoryShortage::ParamType>& param) {
+                             return std::string(std::get<0>(param.param) ? "ThatOneAndAllAfter" : "OnlyThatOne") +
+                                    "_Part" + std::to_string(std::get<1>(param.param));
                          });
 
 }  // namespace

@@ -445,7 +445,12 @@ INSTANTIATE_TEST_SUITE_P(Seeds, RandomSessions, testing::Range(1u, 101u));
 // Ctrl+\, which end the program by their signals): editing keys, key
 // sequences, bytes above 127, zero bytes. The program ends on its own, with
 // status 0 at an Escape after "<Esc> for exit" or 3 at the end of the input.
-TEST(Program, ThroughPipesAnyBytesEndWithADocumentedStatus) {
+// The sessions are made in one sequence and run in parts, each every
+// kAnyBytesParts-th session, so that the parts can run side by side.
+constexpr int kAnyBytesParts = 4;
+class ThroughPipesAnyBytes : public testing::TestWithParam<int> {};
+
+TEST_P(ThroughPipesAnyBytes, EndWithADocumentedStatus) {
     std::mt19937 rng(20261210);
     for (int session = 0; session < 60; ++session) {
         std::string input(std::uniform_int_distribution<std::size_t>(1, 600)(rng), '\0');
@@ -454,6 +459,7 @@ TEST(Program, ThroughPipesAnyBytesEndWithADocumentedStatus) {
                 byte = static_cast<char>(std::uniform_int_distribution<int>(0, 255)(rng));
             } while (byte == '\x03' || byte == '\x1c');
         }
+        if (session % kAnyBytesParts != GetParam()) continue;
         PtyProcess process(kCols, kRows);
         process.start(kProgram, {}, {PtyProcess::Stream::Pipe, PtyProcess::Stream::Pipe, input, false});
         ASSERT_TRUE(process.read_until_output_closed()) << testing::PrintToString(input);
@@ -463,6 +469,8 @@ TEST(Program, ThroughPipesAnyBytesEndWithADocumentedStatus) {
         EXPECT_TRUE(process.output_bytes().starts_with(kNumberPrompt));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Parts, ThroughPipesAnyBytes, testing::Range(0, kAnyBytesParts));
 
 // The command line is accepted and ignored.
 TEST(Program, ThroughPipesWhateverItsArguments) {
