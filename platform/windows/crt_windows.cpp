@@ -1,15 +1,48 @@
 // The floating-point control word and the process end of console_api.h: the C
-// runtime's own, which keeps the x87 precision and rounding fields and the SSE
-// rounding in step.
+// runtime's own. On 32-bit x86 it keeps the x87 precision and rounding fields
+// and the SSE rounding in step.
 #include <float.h>
 
+#include <cfenv>
 #include <cstdlib>
 
 #include "platform/console_api.h"
 
 namespace crt {
 
+#if defined(__x86_64__)
+namespace {
+
+// The rounding field's settings and the C library's modes.
+struct Rounding {
+    unsigned bits;
+    int mode;
+};
+constexpr Rounding kRoundings[] = {
+    {_RC_NEAR, FE_TONEAREST},
+    {_RC_DOWN, FE_DOWNWARD},
+    {_RC_UP, FE_UPWARD},
+    {_RC_CHOP, FE_TOWARDZERO},
+};
+
+}  // namespace
+
+// 64-bit Windows' C runtime sets the SSE unit's rounding alone and keeps no
+// precision. The x87 unit, which long double arithmetic and the C library's
+// rounding mode go by, is given the same rounding here; the precision reads as
+// double's, as on other systems without a precision setting.
+unsigned int _controlfp(unsigned int value, unsigned int mask) {
+    const unsigned int word = ::_controlfp(value, mask & ~_MCW_PC);
+    if ((mask & _MCW_RC) != 0) {
+        for (const Rounding& r : kRoundings) {
+            if (r.bits == (word & _MCW_RC)) std::fesetround(r.mode);
+        }
+    }
+    return (word & ~_MCW_PC) | _PC_53;
+}
+#else
 unsigned int _controlfp(unsigned int value, unsigned int mask) { return ::_controlfp(value, mask); }
+#endif
 
 void exit(int status) { std::exit(status); }
 
