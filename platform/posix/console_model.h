@@ -82,19 +82,15 @@ class ConsoleModel {
     void set_output_mode(DWORD mode) { output_mode_ = mode; }
 
     // --- Screen operations, as the console functions behave -----------------
-    // Out of line, each of them: a console function that fails before it gets
-    // here (through pipes, several times for each key) then saves no
-    // registers for the work it does not do.
-    //
     // Fails outside the buffer. The window moves the least that brings the
     // cursor into view.
-    [[gnu::noinline]] bool set_cursor_position(COORD position);
+    bool set_cursor_position(COORD position);
     // Fails for a size outside 1..100.
-    [[gnu::noinline]] bool set_cursor_info(const CONSOLE_CURSOR_INFO& info);
+    bool set_cursor_info(const CONSOLE_CURSOR_INFO& info);
     // `window` is absolute or relative to the current window (added to its
     // edges). Fails, changing nothing, unless the result is a non-empty
     // rectangle inside the buffer.
-    [[gnu::noinline]] bool set_window(bool absolute, SMALL_RECT window);
+    bool set_window(bool absolute, SMALL_RECT window);
 
     // Copies cells from a source grid of source_size into `region` of the
     // buffer: the cell at source_origin goes to the region's top-left. The
@@ -102,22 +98,20 @@ class ConsoleModel {
     // to what was written (Right < Left or Bottom < Top when nothing was).
     // Fails for a source origin outside the source grid. The cursor does not
     // move.
-    [[gnu::noinline]] bool write_cells(std::span<const CHAR_INFO> source, COORD source_size, COORD source_origin,
-                                       SMALL_RECT& region);
+    bool write_cells(std::span<const CHAR_INFO> source, COORD source_size, COORD source_origin, SMALL_RECT& region);
 
     // Moves the scroll rectangle (clipped to the buffer) so that its top-left
     // corner lands on destination, then fills the cells it vacated with
     // `fill`. Only cells inside the clip rectangle (the whole buffer when
     // absent) change. Fails when the scroll rectangle or the clip rectangle
     // lies wholly outside the buffer.
-    [[gnu::noinline]] bool scroll(const SMALL_RECT& scroll_rect, const SMALL_RECT* clip, COORD destination,
-                                  ConsoleCell fill);
+    bool scroll(const SMALL_RECT& scroll_rect, const SMALL_RECT* clip, COORD destination, ConsoleCell fill);
 
     // Set `length` cells' attribute or character from `start` on, row after
     // row, stopping at the end of the buffer. The count actually filled is
     // returned in `filled`. Fail for a start outside the buffer.
-    [[gnu::noinline]] bool fill_attribute(WORD attribute, DWORD length, COORD start, DWORD& filled);
-    [[gnu::noinline]] bool fill_character(std::uint8_t ch, DWORD length, COORD start, DWORD& filled);
+    bool fill_attribute(WORD attribute, DWORD length, COORD start, DWORD& filled);
+    bool fill_character(std::uint8_t ch, DWORD length, COORD start, DWORD& filled);
 
     // Text written to the console as a stream, as the console's own output
     // does with processed output: characters at the cursor with the current
@@ -125,7 +119,7 @@ class ConsoleModel {
     // below the last row; CR, LF (to the start of the next row), BS (not past
     // the left edge) and TAB (to the next multiple of 8, blanks written) move
     // the cursor; BEL is not shown (the caller rings the bell).
-    [[gnu::noinline]] void write_text(std::span<const std::byte> bytes);
+    void write_text(std::span<const std::byte> bytes);
 
     // A new buffer size after the terminal changed size. The contents are kept
     // from the top left, clipped or padded with blanks of attribute 7, except

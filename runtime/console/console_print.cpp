@@ -60,9 +60,9 @@ void move_rows_up(const TtyView& view, SMALL_RECT source, std::int32_t destinati
     if (moved < rows) blank_rows(view, destination_top + moved, source.Bottom);
 }
 
-// Out of line: the screen's frame (buffer information, view, cells) is large,
-// and a redirected print, which only hands its bytes on, should not set it up.
-[[gnu::noinline]] void print_on_screen(HANDLE output, std::string_view text) {
+// The screen's part of a console print: the bytes go through the TTY printer
+// into the cells of the view.
+void print_on_screen(HANDLE output, std::string_view text) {
     // The view is placed over the window as the console reports it now, not as
     // last cached: a window that changed size since the last print (a terminal
     // that shrank) must not be printed into where it no longer is.

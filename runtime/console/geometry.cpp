@@ -24,24 +24,19 @@ struct WindowShift {
     std::int32_t y;
 };
 
-// What the operations take from the window information, worked out each time
-// it is read from the console rather than on every use: every cursor
-// placement and query converts, and locate checks against the size.
-struct WindowFacts {
-    bool window;          // is_console_window
-    WindowShift shift;    // window to buffer coordinates
-    std::int32_t height;  // window rows; 0 without a console window
-    std::int32_t width;   // console_size_default's width
-};
+constexpr WindowShift shift_of(const WindowInfo& w) {
+    return is_console_window(w) ? WindowShift{w.left - 1, w.top - 1} : WindowShift{0, 0};
+}
 
-constexpr WindowFacts facts_of(const WindowInfo& w) {
-    if (!is_console_window(w)) return {false, {0, 0}, 0, kFallbackWidth};
-    return {true, {w.left - 1, w.top - 1}, w.bottom - w.top + 1, w.right - w.left + 1};
+// The window's rows; 0 without a console window.
+constexpr std::int32_t height_of(const WindowInfo& w) { return is_console_window(w) ? w.bottom - w.top + 1 : 0; }
+
+// console_size_default's width.
+constexpr std::int32_t width_of(const WindowInfo& w) {
+    return is_console_window(w) ? w.right - w.left + 1 : kFallbackWidth;
 }
 
 WindowInfo g_window{};
-// Always facts_of(g_window): the two are set together.
-constinit WindowFacts g_facts = facts_of(WindowInfo{});
 // 0-based window rows, kUnset until first use.
 std::int32_t g_view_top = kUnset;
 std::int32_t g_view_bottom = kUnset;
@@ -59,18 +54,6 @@ COORD buffer_cursor() {
 
 void add_if(std::int32_t* target, std::int32_t value) {
     if (target != nullptr) *target += value;
-}
-
-// console_size_default over the given window facts.
-void size_of(const WindowFacts& facts, std::int32_t* width, std::int32_t* height) {
-    set_if(width, facts.width);
-    set_if(height, facts.window ? facts.height : kFallbackHeight);
-}
-
-// The cached facts, the window information read first if it has not been.
-WindowFacts window_facts() {
-    window_info_ensure();
-    return g_facts;
 }
 
 // set_cursor's two steps, apart so that a caller that has just read the
@@ -96,33 +79,27 @@ void show_and_place(HANDLE output, std::int32_t row, std::int32_t column, std::i
     SetConsoleCursorPosition(output, COORD{to_short(column), to_short(row)});
 }
 
-// First use only, and out of line: the check every placement makes carries
-// none of this.
-[[gnu::noinline, gnu::cold]] void fix_view_rows_first() {
+// The view rows are fixed to the window's rows on first use.
+void fix_view_rows() {
+    if (g_view_bottom != kUnset) return;
     if (g_view_top == kUnset) g_view_top = 0;
     std::int32_t height = 0;
     console_size(nullptr, &height);
     g_view_bottom = height != 0 ? height - 1 : kFallbackHeight - 1;
 }
 
-void fix_view_rows() {
-    // The two are unset and fixed together, the bottom last.
-    if (g_view_bottom == kUnset) fix_view_rows_first();
-}
-
-// locate's range check: view_rows and console_size over the cached facts,
-// which the caller has had read. The fields are read where they are needed
-// rather than copied first, so that the check keeps them in registers. 0
-// keeps a coordinate and is always in range.
-bool locate_in_range(std::int32_t row, std::int32_t column) {
+// locate's range check against the view rows and the console width over the
+// window information `w`, read once for the whole check. 0 keeps a
+// coordinate and is always in range.
+bool locate_in_range(const WindowInfo& w, std::int32_t row, std::int32_t column) {
     std::int32_t view_top = 0;
     std::int32_t view_bottom = 0;
-    view_rows_for(g_facts.height, &view_top, &view_bottom);
+    view_rows_for(height_of(w), &view_top, &view_bottom);
     std::int32_t width = 0;
     if (console_hooks.console_size != nullptr)
         console_hooks.console_size(&width, nullptr);
     else
-        width = g_facts.width;
+        width = width_of(w);
     return (row == 0 || (row >= view_top && row <= view_bottom)) && (column == 0 || (column >= 1 && column <= width));
 }
 
@@ -136,12 +113,6 @@ std::uint32_t locate_accepted(std::int32_t row, std::int32_t column, std::int32_
     return packed;
 }
 
-// First use only, and out of line, as fix_view_rows_first.
-[[gnu::noinline, gnu::cold]] void read_window_info_first() {
-    context_slot_mark(kWindowInfoReadSlot);
-    window_info_refresh();
-}
-
 }  // namespace
 
 void window_info_refresh() {
@@ -150,11 +121,12 @@ void window_info_refresh() {
         g_window = {0, buffer.srWindow.Top, to_short(buffer.dwSize.X - 1), buffer.srWindow.Bottom};
     else
         g_window = {};
-    g_facts = facts_of(g_window);
 }
 
 void window_info_ensure() {
-    if (!context_slot_is_set(kWindowInfoReadSlot)) read_window_info_first();
+    if (context_slot_is_set(kWindowInfoReadSlot)) return;
+    context_slot_mark(kWindowInfoReadSlot);
+    window_info_refresh();
 }
 
 WindowInfo window_info() {
@@ -162,7 +134,7 @@ WindowInfo window_info() {
     return g_window;
 }
 
-bool has_console_window() { return window_facts().window; }
+bool has_console_window() { return is_console_window(window_info()); }
 
 void geometry_reset() {
     g_view_top = kUnset;
@@ -173,11 +145,11 @@ void geometry_reset() {
 
 void window_rect(std::int32_t* left, std::int32_t* top, std::int32_t* width, std::int32_t* height) {
     const WindowInfo w = window_info();
-    const WindowFacts facts = g_facts;
-    set_if(left, facts.window ? w.left : 0);
-    set_if(top, facts.window ? w.top : 0);
-    set_if(width, facts.window ? facts.width : 0);
-    set_if(height, facts.height);
+    const bool window = is_console_window(w);
+    set_if(left, window ? w.left : 0);
+    set_if(top, window ? w.top : 0);
+    set_if(width, window ? width_of(w) : 0);
+    set_if(height, height_of(w));
 }
 
 void console_size(std::int32_t* width, std::int32_t* height) {
@@ -187,9 +159,13 @@ void console_size(std::int32_t* width, std::int32_t* height) {
         console_size_default(width, height);
 }
 
-void console_size_default(std::int32_t* width, std::int32_t* height) { size_of(window_facts(), width, height); }
+void console_size_default(std::int32_t* width, std::int32_t* height) {
+    const WindowInfo w = window_info();
+    set_if(width, width_of(w));
+    set_if(height, is_console_window(w) ? height_of(w) : kFallbackHeight);
+}
 
-void view_rows(std::int32_t* top, std::int32_t* bottom) { view_rows_for(window_facts().height, top, bottom); }
+void view_rows(std::int32_t* top, std::int32_t* bottom) { view_rows_for(height_of(window_info()), top, bottom); }
 
 void view_rows_for(std::int32_t height, std::int32_t* top, std::int32_t* bottom) {
     fix_view_rows();
@@ -198,7 +174,7 @@ void view_rows_for(std::int32_t height, std::int32_t* top, std::int32_t* bottom)
 }
 
 void window_to_buffer(std::int32_t* x1, std::int32_t* y1, std::int32_t* x2, std::int32_t* y2) {
-    const WindowShift shift = window_facts().shift;
+    const WindowShift shift = shift_of(window_info());
     add_if(x1, shift.x);
     add_if(y1, shift.y);
     add_if(x2, shift.x);
@@ -206,7 +182,7 @@ void window_to_buffer(std::int32_t* x1, std::int32_t* y1, std::int32_t* x2, std:
 }
 
 void buffer_to_window(std::int32_t* x1, std::int32_t* y1, std::int32_t* x2, std::int32_t* y2) {
-    const WindowShift shift = window_facts().shift;
+    const WindowShift shift = shift_of(window_info());
     add_if(x1, -shift.x);
     add_if(y1, -shift.y);
     add_if(x2, -shift.x);
@@ -221,12 +197,12 @@ std::uint16_t current_attribute(HANDLE output) {
 std::int32_t cursor_column() {
     if (console_hooks.current_column != nullptr) return console_hooks.current_column();
     const std::int32_t column = buffer_cursor().X;
-    return column - window_facts().shift.x;
+    return column - shift_of(window_info()).x;
 }
 
 std::int32_t cursor_row() {
     const std::int32_t row = buffer_cursor().Y;
-    return row - window_facts().shift.y;
+    return row - shift_of(window_info()).y;
 }
 
 void get_cursor_position(std::int32_t* column, std::int32_t* row) {
@@ -240,7 +216,7 @@ void get_cursor_position(std::int32_t* column, std::int32_t* row) {
         set_if(row, 0);
         return;
     }
-    const WindowShift shift = window_facts().shift;
+    const WindowShift shift = shift_of(window_info());
     set_if(column, buffer.dwCursorPosition.X - shift.x);
     set_if(row, buffer.dwCursorPosition.Y - shift.y);
 }
@@ -252,13 +228,9 @@ void set_cursor(HANDLE output, std::int32_t row, std::int32_t column, std::int32
     show_and_place(output, row, column, visibility, known ? &cursor : nullptr);
 }
 
-// The line editor places the cursor several times for every key, and each
-// step of a placement is small: made one function, a placement sets up one
-// frame instead of one for the check and another for the console calls.
-[[gnu::flatten]] std::uint32_t locate(std::int32_t row, std::int32_t column, std::int32_t visibility) {
+std::uint32_t locate(std::int32_t row, std::int32_t column, std::int32_t visibility) {
     set_error_number(kErrorNone);
-    window_info_ensure();
-    if (!locate_in_range(row, column)) {
+    if (!locate_in_range(window_info(), row, column)) {
         // Retried at the cursor. A size hook is asked again, as a second
         // request asks it, and may have changed what the check sees; without
         // one nothing has, and (0, 0) is always in range, so the retry goes
@@ -277,8 +249,7 @@ void set_cursor(HANDLE output, std::int32_t row, std::int32_t column, std::int32
 
 std::int32_t locate_checked(std::int32_t row, std::int32_t column, std::int32_t visibility, std::uint32_t* result) {
     set_error_number(kErrorNone);
-    window_info_ensure();
-    if (!locate_in_range(row, column)) {
+    if (!locate_in_range(window_info(), row, column)) {
         if (result != nullptr) *result = 0;
         return set_error_number(kErrorIllegalCall);
     }
@@ -294,7 +265,7 @@ std::uint32_t locate_default(std::int32_t row, std::int32_t column, std::int32_t
     const bool column_read = column <= 0 && console_hooks.current_column == nullptr;
     if (column <= 0 && !column_read) column = console_hooks.current_column();
     const COORD at = column_read || row <= 0 ? buffer_cursor() : COORD{0, 0};
-    const WindowShift shift = window_facts().shift;
+    const WindowShift shift = shift_of(window_info());
     if (column_read) column = at.X - shift.x;
     if (row <= 0) row = at.Y - shift.y;
     const HANDLE output = std_output_handle();

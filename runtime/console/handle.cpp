@@ -215,9 +215,8 @@ std::int32_t handle_seek(ConsoleHandle* handle, std::int32_t position) {
 
 namespace {
 
-// First use only, and out of line: locate and every print ask
-// ensure_console_handle, and should carry none of this.
-[[gnu::noinline, gnu::cold]] void set_up_console_handle() {
+// The console handle's set-up, on its first use.
+void set_up_console_handle() {
     ConsoleHandle& console = g_handles.console;
     console = ConsoleHandle{};
     console.kind = HandleKind::console;

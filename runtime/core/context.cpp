@@ -1,15 +1,14 @@
 #include "runtime/core/context.h"
 
+#include <array>
+
 #include "platform/console_api.h"
 
 namespace rt {
-
-// A slot holds a record, the marker, or nothing.
-void* context_detail::slots[kContextSlotCount];
-
 namespace {
 
-using context_detail::slots;
+// A slot holds a record, the marker, or nothing.
+std::array<void*, kContextSlotCount> g_slots{};
 
 char g_marker;
 
@@ -17,21 +16,36 @@ char g_marker;
 // so that a later query never reads a record that does not exist.
 ErrorContext g_error_fallback;
 
-}  // namespace
+bool is_slot_index(int index) { return index >= 0 && index < kContextSlotCount; }
 
-ErrorContext& context_detail::allocate_error_context() {
+ErrorContext& error_context() {
     auto* record = static_cast<ErrorContext*>(context_slot(kErrorContextSlot, sizeof(ErrorContext)));
     return record != nullptr ? *record : g_error_fallback;
 }
 
+}  // namespace
+
 void* context_slot(int index, std::size_t size) {
-    if (index < 0 || index >= kContextSlotCount) return nullptr;
-    if (slots[index] == nullptr) slots[index] = crt::calloc(1, size);
-    return slots[index];
+    if (!is_slot_index(index)) return nullptr;
+    void*& slot = g_slots[static_cast<std::size_t>(index)];
+    if (slot == nullptr) slot = crt::calloc(1, size);
+    return slot;
 }
 
 void context_slot_mark(int index) {
-    if (index >= 0 && index < kContextSlotCount && slots[index] == nullptr) slots[index] = &g_marker;
+    if (is_slot_index(index) && g_slots[static_cast<std::size_t>(index)] == nullptr)
+        g_slots[static_cast<std::size_t>(index)] = &g_marker;
 }
+
+bool context_slot_is_set(int index) {
+    return is_slot_index(index) && g_slots[static_cast<std::size_t>(index)] != nullptr;
+}
+
+std::int32_t set_error_number(std::int32_t number) {
+    error_context().error_number = number;
+    return number;
+}
+
+std::int32_t get_error_number() { return error_context().error_number; }
 
 }  // namespace rt

@@ -33,29 +33,13 @@ void* context_slot(int index, std::size_t size);
 // Marks a slot as used without a record (slot 4's marker).
 void context_slot_mark(int index);
 
-namespace context_detail {
-// Owned by context.cpp and written there only. Visible here so that the
-// questions below, asked many times for every key from every part of the
-// runtime, compile to a load or two where they are asked.
-extern void* slots[kContextSlotCount];
-// The error context, allocated on first use (or the fallback kept when it
-// cannot be).
-ErrorContext& allocate_error_context();
-inline ErrorContext& error_context() {
-    void* record = slots[kErrorContextSlot];
-    return record != nullptr ? *static_cast<ErrorContext*>(record) : allocate_error_context();
-}
-}  // namespace context_detail
+// Whether the slot holds a record or the marker.
+bool context_slot_is_set(int index);
 
-inline bool context_slot_is_set(int index) {
-    return index >= 0 && index < kContextSlotCount && context_detail::slots[index] != nullptr;
-}
-
-inline std::int32_t set_error_number(std::int32_t number) {
-    context_detail::error_context().error_number = number;
-    return number;
-}
-
-inline std::int32_t get_error_number() { return context_detail::error_context().error_number; }
+// Sets the error number in the error context and returns it. The error
+// context is allocated on first use; when it cannot be, the number is kept
+// all the same, so that get_error_number always answers it.
+std::int32_t set_error_number(std::int32_t number);
+std::int32_t get_error_number();
 
 }  // namespace rt

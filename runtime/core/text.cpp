@@ -117,8 +117,7 @@ void assign_to_buffer(char* target, std::int32_t size, Bytes source, bool fill) 
 }
 
 // Every assignment but the hand-over of a flagged temporary's buffer.
-[[gnu::noinline]] void* assign_copying(void* target, std::int32_t target_size, const void* source,
-                                       std::int32_t source_size, bool fill) {
+void* assign_copying(void* target, std::int32_t target_size, const void* source, std::int32_t source_size, bool fill) {
     if (target == nullptr) {
         release_argument(source, source_size);
         return nullptr;
@@ -157,8 +156,7 @@ void append_to_buffer(char* target, std::int32_t size, Bytes source, bool fill) 
 }
 
 // Every append but one of a descriptor to a descriptor.
-[[gnu::noinline]] void* append_other(void* target, std::int32_t target_size, const void* source,
-                                     std::int32_t source_size, bool fill) {
+void* append_other(void* target, std::int32_t target_size, const void* source, std::int32_t source_size, bool fill) {
     if (target == nullptr) {
         release_argument(source, source_size);
         return nullptr;
@@ -207,9 +205,8 @@ bool allocate_buffer(StringDescriptor* text, std::int32_t length, std::int32_t p
 
 // The buffer of `text` cannot be kept for `length` bytes. Preserving resizes
 // it in place of the old one; otherwise the old one goes first and a fresh one
-// is allocated. Out of line: most reserves keep the buffer they find.
-[[gnu::noinline]] bool replace_buffer(StringDescriptor* text, std::int32_t length, std::int32_t proposed,
-                                      bool preserve) {
+// is allocated.
+bool replace_buffer(StringDescriptor* text, std::int32_t length, std::int32_t proposed, bool preserve) {
     if (preserve)
         return place_buffer(text, length, proposed, [&](std::size_t bytes) { return crt::realloc(text->data, bytes); });
     text_free(text);
@@ -223,18 +220,15 @@ StringDescriptor* hand_out(PoolNode* node) {
     return &node->descriptor;
 }
 
-// Only the first kPoolSize takes without a give-back in between come here:
-// kept out of line so that the usual take, off the free list, is small.
-[[gnu::noinline]] StringDescriptor* take_never_taken() {
+// Only the first kPoolSize takes without a give-back in between come here.
+StringDescriptor* take_never_taken() {
     if (g_pool.never_taken >= kPoolSize) return nullptr;
     return hand_out(&g_pool.nodes[static_cast<std::size_t>(g_pool.never_taken++)]);
 }
 
 // A temporary that keeps or replaces the buffer of the descriptor it is made
-// from. Out of line, as is the fall-back below: the usual temporary is a fresh
-// pool descriptor given the buffer of the proposed capacity, and that path is
-// small enough to be compiled into its callers.
-[[gnu::noinline]] StringDescriptor* temp_text_reuse(StringDescriptor* text, std::int32_t length) {
+// from.
+StringDescriptor* temp_text_reuse(StringDescriptor* text, std::int32_t length) {
     if (text_reserve(text, length, false) == nullptr) return nullptr;
     text->length |= kTempFlag;
     return text;
@@ -242,7 +236,7 @@ StringDescriptor* hand_out(PoolNode* node) {
 
 // The proposed capacity could not be had for a fresh temporary: room for
 // exactly `length`, else the descriptor goes back to the pool.
-[[gnu::noinline]] StringDescriptor* temp_text_exact(StringDescriptor* target, std::int32_t length) {
+StringDescriptor* temp_text_exact(StringDescriptor* target, std::int32_t length) {
     void* buffer = crt::malloc(static_cast<std::size_t>(length) + 1);
     if (buffer == nullptr) {
         pool_give_back(target);
@@ -255,9 +249,8 @@ StringDescriptor* hand_out(PoolNode* node) {
 }
 
 // A temporary made from a fresh pool descriptor, which has no buffer to keep
-// or free: it only needs one allocated. Always inlined: the texts cut out of
-// a line and the keys read come through here once or twice for every key.
-[[gnu::always_inline]] inline StringDescriptor* fresh_temporary(std::int32_t length) {
+// or free: it only needs one allocated.
+StringDescriptor* fresh_temporary(std::int32_t length) {
     // A negative length, which a reserve refuses, is refused before taking
     // one, and the pool is left as a take and a give-back would leave it.
     if (length < 0) return nullptr;
@@ -270,34 +263,6 @@ StringDescriptor* hand_out(PoolNode* node) {
     target->capacity = proposed;
     target->length = static_cast<std::uint32_t>(length) | kTempFlag;
     return target;
-}
-
-// Copies 1 to 16 bytes as two pieces that may overlap each other, both read
-// before either is written, so that the ranges may overlap too. The texts cut
-// and appended for each key are mostly this short, and a library call's
-// dispatch on the size costs more than the copy.
-template <typename Piece>
-void copy_two_pieces(char* destination, const char* source, std::size_t count) {
-    Piece first;
-    Piece last;
-    std::memcpy(&first, source, sizeof(Piece));
-    std::memcpy(&last, source + count - sizeof(Piece), sizeof(Piece));
-    std::memcpy(destination, &first, sizeof(Piece));
-    std::memcpy(destination + count - sizeof(Piece), &last, sizeof(Piece));
-}
-
-// Out of line, so that a short copy needs no frame to keep the count across
-// the library call.
-[[gnu::noinline]] void copy_long(char* destination, const char* source, std::int32_t count) {
-    std::memmove(destination, source, static_cast<std::size_t>(count));
-    destination[count] = '\0';
-}
-
-void copy_short(char* destination, const char* source, std::size_t count) {
-    if (count >= 8) return copy_two_pieces<std::uint64_t>(destination, source, count);
-    if (count >= 4) return copy_two_pieces<std::uint32_t>(destination, source, count);
-    if (count >= 2) return copy_two_pieces<std::uint16_t>(destination, source, count);
-    destination[0] = source[0];
 }
 
 }  // namespace
@@ -387,12 +352,10 @@ StringDescriptor* text_view_of(const StringDescriptor* text) {
 void copy_terminated(char* destination, const char* source, std::int32_t count) {
     if (source == nullptr || count <= 0) {
         destination[0] = '\0';
-    } else if (count <= 16) {
-        copy_short(destination, source, static_cast<std::size_t>(count));
-        destination[count] = '\0';
-    } else {
-        copy_long(destination, source, count);
+        return;
     }
+    std::memmove(destination, source, static_cast<std::size_t>(count));
+    destination[count] = '\0';
 }
 
 void* text_assign(void* target, std::int32_t target_size, const void* source, std::int32_t source_size, bool fill) {

@@ -143,9 +143,8 @@ void finish_quoted_field(InputContext* context, std::int32_t character) {
 // A source handle that is not open is no source: the kept line is read.
 bool reads_handle(const InputContext* context) { return context->source != nullptr && context->source->ops != nullptr; }
 
-// Out of line: a field takes its characters from the kept line, one call
-// for each, and that path then needs no frame for a handle read.
-[[gnu::noinline]] std::int32_t next_char_of_handle(ConsoleHandle* source) {
+// The next character read through the source handle, or kEndOfInput.
+std::int32_t next_char_of_handle(ConsoleHandle* source) {
     char byte = 0;
     std::int32_t count = 1;
     if (handle_read(source, 0, &byte, &count, false) != kErrorNone || count < 1) return kEndOfInput;

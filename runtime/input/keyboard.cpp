@@ -141,9 +141,8 @@ KeyCode take_oldest(bool remove) {
 }
 
 // Reads and acts on the record a peek has found, and on every one the peeks
-// after it find. Out of line: most drains find nothing, and their first peek
-// then needs no frame for the decoding of keys.
-[[gnu::noinline]] void take_records(HANDLE input) {
+// after it find.
+void take_records(HANDLE input) {
     for (;;) {
         INPUT_RECORD record{};
         DWORD count = 0;
