@@ -240,6 +240,10 @@ UINT MapVirtualKeyA(UINT code, UINT map_type);
 
 #endif
 
+// Whether a virtual-key code is one of the keypad's digit keys, which Alt
+// composes into a character code.
+inline bool is_keypad_digit(WORD virtual_key) { return virtual_key >= VK_NUMPAD0 && virtual_key <= VK_NUMPAD9; }
+
 // The C runtime library services the runtime relies on. They live in their own
 // namespace so that the heap can be routed through a replaceable table (tests
 // make the Nth allocation fail) and so that the same names exist everywhere.

@@ -265,8 +265,6 @@ DWORD modifier_bits(WORD vk) {
     }
 }
 
-bool is_keypad_digit(WORD vk) { return vk >= VK_NUMPAD0 && vk <= VK_NUMPAD9; }
-
 void emit_key(const Key& key, DWORD modifiers, bool down, Events& out) {
     DWORD state = key.state | modifiers;
     if (const DWORD own = modifier_bits(key.vk)) {

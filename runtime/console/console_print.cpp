@@ -5,18 +5,13 @@
 
 #include "runtime/console/geometry.h"
 #include "runtime/core/beep_sleep.h"
+#include "runtime/core/characters.h"
 #include "runtime/core/console_hooks.h"
 #include "runtime/core/startup.h"
 
 namespace rt {
 namespace {
 
-constexpr char kBell = 7;
-constexpr char kBackspace = 8;
-constexpr char kTab = 9;
-constexpr char kLineFeed = 10;
-constexpr char kCarriageReturn = 13;
-constexpr char kBlank = ' ';
 constexpr std::int32_t kTabStop = 8;
 constexpr std::string_view kTabBlanks = "        ";
 static_assert(kTabBlanks.size() == kTabStop);
@@ -150,22 +145,22 @@ void console_print_default(const char* bytes, std::int32_t count, std::int32_t f
 }
 
 void tty_print(TtyView& view, std::string_view bytes, bool lf_returns) {
-    std::array<char, kTtyRunLimit> run;
-    std::size_t run_length = 0;
+    std::array<char, kTtyRunLimit> pending;
+    std::size_t pending_length = 0;
     bool moved = false;
     std::int32_t x = view.cursor_x;
     const std::int32_t view_width = view.right - view.left + 1;
 
     const auto flush = [&] {
-        if (run_length == 0) return;
-        tty_write_run(view, {run.data(), run_length});
-        run_length = 0;
+        if (pending_length == 0) return;
+        tty_write_run(view, {pending.data(), pending_length});
+        pending_length = 0;
         moved = false;
     };
     const auto add = [&](std::string_view characters) {
-        if (run_length + characters.size() > run.size()) flush();
-        std::copy(characters.begin(), characters.end(), run.begin() + static_cast<std::ptrdiff_t>(run_length));
-        run_length += characters.size();
+        if (pending_length + characters.size() > pending.size()) flush();
+        std::copy(characters.begin(), characters.end(), pending.begin() + static_cast<std::ptrdiff_t>(pending_length));
+        pending_length += characters.size();
         x += static_cast<std::int32_t>(characters.size());
         if (x > view.right && view_width > 0) x = view.left + (x - view.left) % view_width;
     };
@@ -204,7 +199,7 @@ void tty_print(TtyView& view, std::string_view bytes, bool lf_returns) {
         else
             move(view.left - x, 0);
     }
-    if (run_length != 0)
+    if (pending_length != 0)
         flush();
     else if (moved && view.cursor_y > view.bottom)
         view.scroll_rows(view, view.cursor_y - view.bottom);
@@ -220,12 +215,12 @@ void tty_write_run(TtyView& view, std::string_view bytes) {
             view.cursor_x = view.left;
             ++view.cursor_y;
         }
-        const std::size_t k =
+        const std::size_t fitting =
             std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(view.right - view.cursor_x + 1));
         if (view.cursor_y > view.bottom) view.scroll_rows(view, view.cursor_y - view.bottom);
-        if (!view.write_cells(view, bytes.substr(0, k))) return;
-        bytes.remove_prefix(k);
-        view.cursor_x += static_cast<std::int32_t>(k);
+        if (!view.write_cells(view, bytes.substr(0, fitting))) return;
+        bytes.remove_prefix(fitting);
+        view.cursor_x += static_cast<std::int32_t>(fitting);
         if (view.cursor_x == view.right + 1) {
             view.cursor_x = view.left;
             ++view.cursor_y;
@@ -261,18 +256,18 @@ bool console_write_cells(TtyView& view, std::string_view bytes) {
     std::array<CHAR_INFO, kTtyRunLimit> cells;
     std::int32_t x = view.cursor_x;
     while (!bytes.empty()) {
-        const std::size_t k = std::min(bytes.size(), cells.size());
-        for (std::size_t i = 0; i < k; ++i) {
+        const std::size_t chunk = std::min(bytes.size(), cells.size());
+        for (std::size_t i = 0; i < chunk; ++i) {
             cells[i].Char.AsciiChar = bytes[i];
             cells[i].Attributes = view.info->attribute;
         }
-        const SHORT last = to_short(x + static_cast<std::int32_t>(k) - 1);
+        const SHORT last = to_short(x + static_cast<std::int32_t>(chunk) - 1);
         SMALL_RECT region{to_short(x), to_short(view.cursor_y), last, to_short(view.cursor_y)};
-        if (!WriteConsoleOutputA(view.info->output, cells.data(), COORD{to_short(static_cast<std::int32_t>(k)), 1},
+        if (!WriteConsoleOutputA(view.info->output, cells.data(), COORD{to_short(static_cast<std::int32_t>(chunk)), 1},
                                  COORD{0, 0}, &region))
             return false;
-        bytes.remove_prefix(k);
-        x += static_cast<std::int32_t>(k);
+        bytes.remove_prefix(chunk);
+        x += static_cast<std::int32_t>(chunk);
     }
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include "runtime/console/console_print.h"
 #include "runtime/console/handle.h"
+#include "runtime/core/characters.h"
 #include "runtime/core/console_hooks.h"
 #include "runtime/core/context.h"
 #include "runtime/core/startup.h"
@@ -12,10 +13,9 @@ namespace rt {
 namespace {
 
 constexpr std::int32_t kUnset = -1;
-constexpr char kBlank = ' ';
 constexpr std::string_view kLineEnd = "\r\n";
 
-constexpr bool is_console_window(const WindowInfo& w) { return w.left != w.right && w.top != w.bottom; }
+constexpr bool is_console_window(const WindowRect& w) { return w.left != w.right && w.top != w.bottom; }
 
 // What a window coordinate adds to become a buffer coordinate; nothing
 // without a console window, where coordinates are not converted.
@@ -24,19 +24,19 @@ struct WindowShift {
     std::int32_t y;
 };
 
-constexpr WindowShift shift_of(const WindowInfo& w) {
+constexpr WindowShift shift_of(const WindowRect& w) {
     return is_console_window(w) ? WindowShift{w.left - 1, w.top - 1} : WindowShift{0, 0};
 }
 
 // The window's rows; 0 without a console window.
-constexpr std::int32_t height_of(const WindowInfo& w) { return is_console_window(w) ? w.bottom - w.top + 1 : 0; }
+constexpr std::int32_t height_of(const WindowRect& w) { return is_console_window(w) ? w.bottom - w.top + 1 : 0; }
 
 // console_size_default's width.
-constexpr std::int32_t width_of(const WindowInfo& w) {
+constexpr std::int32_t width_of(const WindowRect& w) {
     return is_console_window(w) ? w.right - w.left + 1 : kFallbackWidth;
 }
 
-WindowInfo g_window{};
+WindowRect g_window{};
 // 0-based window rows, kUnset until first use.
 std::int32_t g_view_top = kUnset;
 std::int32_t g_view_bottom = kUnset;
@@ -91,7 +91,7 @@ void fix_view_rows() {
 // locate's range check against the view rows and the console width over the
 // window information `w`, read once for the whole check. 0 keeps a
 // coordinate and is always in range.
-bool locate_in_range(const WindowInfo& w, std::int32_t row, std::int32_t column) {
+bool locate_in_range(const WindowRect& w, std::int32_t row, std::int32_t column) {
     std::int32_t view_top = 0;
     std::int32_t view_bottom = 0;
     view_rows_for(height_of(w), &view_top, &view_bottom);
@@ -129,7 +129,7 @@ void window_info_ensure() {
     window_info_refresh();
 }
 
-WindowInfo window_info() {
+WindowRect window_info() {
     window_info_ensure();
     return g_window;
 }
@@ -144,7 +144,7 @@ void geometry_reset() {
 }
 
 void window_rect(std::int32_t* left, std::int32_t* top, std::int32_t* width, std::int32_t* height) {
-    const WindowInfo w = window_info();
+    const WindowRect w = window_info();
     const bool window = is_console_window(w);
     set_if(left, window ? w.left : 0);
     set_if(top, window ? w.top : 0);
@@ -160,7 +160,7 @@ void console_size(std::int32_t* width, std::int32_t* height) {
 }
 
 void console_size_default(std::int32_t* width, std::int32_t* height) {
-    const WindowInfo w = window_info();
+    const WindowRect w = window_info();
     set_if(width, width_of(w));
     set_if(height, is_console_window(w) ? height_of(w) : kFallbackHeight);
 }
@@ -307,7 +307,7 @@ void console_clear(std::int32_t mode) {
 
 void console_clear_default(std::int32_t mode) {
     if (!has_console_window() || mode == kClearNothing) return;
-    const WindowInfo w = window_info();
+    const WindowRect w = window_info();
     if (mode == kClearView || mode == kClearDefault) {
         std::int32_t view_top = 0;
         std::int32_t view_bottom = 0;

@@ -20,7 +20,7 @@ namespace rt {
 // The cached window information, in screen buffer coordinates. left = right
 // or top = bottom means there is no console window: output is not a console
 // (all four 0), the buffer is one column wide or the window one row high.
-struct WindowInfo {
+struct WindowRect {
     std::int16_t left;
     std::int16_t top;
     std::int16_t right;  // buffer width - 1
@@ -54,7 +54,7 @@ inline constexpr std::uint32_t kLocateWasVisible = 0x10000u;
 void window_info_refresh();
 // Reads it unless it has been read in this run.
 void window_info_ensure();
-WindowInfo window_info();
+WindowRect window_info();
 bool has_console_window();
 
 // Back to the state at start-up: the view rows unset and the window

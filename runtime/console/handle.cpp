@@ -35,7 +35,7 @@ static_assert(kZoneBlanks.size() == kPrintZoneWidth);
 bool is_open(const ConsoleHandle* handle) { return handle != nullptr && handle->ops != nullptr; }
 
 // The record whose line_length and width stand for the handle. A chain longer
-// than the table can only be a loop; it ends there instead of hanging.
+// than the table can only be a loop, and is followed no further than that.
 ConsoleHandle& line_owner(ConsoleHandle& handle) {
     ConsoleHandle* owner = &handle;
     for (int step = 0; owner->redirect != nullptr && step <= kFurtherHandleCount; ++step)
@@ -45,8 +45,7 @@ ConsoleHandle& line_owner(ConsoleHandle& handle) {
 
 void update_line_length(ConsoleHandle& handle, std::string_view bytes) {
     ConsoleHandle& owner = line_owner(handle);
-    // Searched byte by byte: a search for either of two characters would look
-    // each byte up in the set through a library call.
+    // The line length counts from the last CR or LF.
     const auto after_end = std::find_if(bytes.rbegin(), bytes.rend(),
                                         [](char byte) { return byte == kLineEnd[0] || byte == kLineEnd[1]; });
     const std::int64_t since_end = after_end - bytes.rbegin();

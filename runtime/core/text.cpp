@@ -287,8 +287,7 @@ int pool_give_back(StringDescriptor* text) {
     return 0;
 }
 
-// Counted when asked rather than kept up to date on every take and give-back:
-// only checks of the pool ask.
+// Counted over the nodes when asked: only checks of the pool ask.
 int pool_in_use_count() {
     const auto taken = std::span(g_pool.nodes).first(static_cast<std::size_t>(g_pool.never_taken));
     return static_cast<int>(std::ranges::count_if(taken, [](const PoolNode& node) { return node.in_use; }));
@@ -363,9 +362,9 @@ void* text_assign(void* target, std::int32_t target_size, const void* source, st
     // descriptor, which needs no measuring and no copying: told apart first,
     // the copying cases are not set up for it.
     if (target != nullptr && target_size == kDescriptorSize && source != nullptr && source_size == kDescriptorSize) {
-        auto* from = const_cast<StringDescriptor*>(static_cast<const StringDescriptor*>(source));
-        if (is_temporary(*from) && text_length(*from) > 0) {
-            take_buffer_over(static_cast<StringDescriptor*>(target), from);
+        auto* source_descriptor = const_cast<StringDescriptor*>(static_cast<const StringDescriptor*>(source));
+        if (is_temporary(*source_descriptor) && text_length(*source_descriptor) > 0) {
+            take_buffer_over(static_cast<StringDescriptor*>(target), source_descriptor);
             return target;
         }
     }
@@ -375,10 +374,10 @@ void* text_assign(void* target, std::int32_t target_size, const void* source, st
 void* text_append(void* target, std::int32_t target_size, const void* source, std::int32_t source_size, bool fill) {
     // A descriptor appended to a descriptor goes straight to the copy.
     if (target != nullptr && target_size == kDescriptorSize && source != nullptr && source_size == kDescriptorSize) {
-        auto* from = const_cast<StringDescriptor*>(static_cast<const StringDescriptor*>(source));
-        if (text_length(*from) > 0)
-            append_to_descriptor(static_cast<StringDescriptor*>(target), bytes_of(from, source_size));
-        text_release(from);
+        auto* source_descriptor = const_cast<StringDescriptor*>(static_cast<const StringDescriptor*>(source));
+        if (text_length(*source_descriptor) > 0)
+            append_to_descriptor(static_cast<StringDescriptor*>(target), bytes_of(source_descriptor, source_size));
+        text_release(source_descriptor);
         return target;
     }
     return append_other(target, target_size, source, source_size, fill);

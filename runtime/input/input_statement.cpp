@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "runtime/console/console_print.h"
+#include "runtime/core/characters.h"
 #include "runtime/core/console_hooks.h"
 #include "runtime/core/context.h"
 #include "runtime/input/keyboard.h"
@@ -14,10 +15,6 @@
 namespace rt {
 namespace {
 
-constexpr std::int32_t kBlank = ' ';
-constexpr std::int32_t kTab = '\t';
-constexpr std::int32_t kLineFeed = '\n';
-constexpr std::int32_t kCarriageReturn = '\r';
 constexpr std::int32_t kQuote = '"';
 constexpr std::int32_t kComma = ',';
 
@@ -158,11 +155,11 @@ ConsoleKeyBuffer* key_buffer_of(ConsoleHandle* handle) {
 }
 
 void console_read_refill(ConsoleKeyBuffer& keys) {
-    StringDescriptor* key = read_key_text();
-    const auto count = std::min(text_length(*key), static_cast<std::uint32_t>(keys.bytes.size()));
-    if (count > 0) std::memcpy(keys.bytes.data(), key->data, count);
+    StringDescriptor* key_text = read_key_text();
+    const auto count = std::min(text_length(*key_text), static_cast<std::uint32_t>(keys.bytes.size()));
+    if (count > 0) std::memcpy(keys.bytes.data(), key_text->data, count);
     keys.count = count;
-    text_release(key);
+    text_release(key_text);
 }
 
 }  // namespace

@@ -42,8 +42,6 @@ bool alt_alone(DWORD state) {
            (state & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED | SHIFT_PRESSED)) == 0;
 }
 
-bool is_keypad_digit(WORD vk) { return vk >= VK_NUMPAD0 && vk <= VK_NUMPAD9; }
-
 template <typename Row>
 std::uint16_t column(const Row& row, Modifier modifier) {
     switch (modifier) {
@@ -63,11 +61,11 @@ KeyCode entry_code(std::uint16_t entry) { return entry > 0xFF ? static_cast<KeyC
 
 // The key's character in the other case; the case rules know only single
 // bytes, so anything wider is its own other case.
-int other_case(int k) {
-    if (k > 0xFF) return k;
-    if (crt::_isctype(k, kUpperMask) != 0) return crt::tolower(k);
-    if (crt::_isctype(k, kLowerMask) != 0) return crt::toupper(k);
-    return k;
+int other_case(int character) {
+    if (character > 0xFF) return character;
+    if (crt::_isctype(character, kUpperMask) != 0) return crt::tolower(character);
+    if (crt::_isctype(character, kLowerMask) != 0) return crt::toupper(character);
+    return character;
 }
 
 // Every enhanced key has a code in every column, so a row found is a key.
@@ -93,14 +91,14 @@ void post_composed_value() {
 
 void handle_key_down(const KEY_EVENT_RECORD& event) {
     if (event.wRepeatCount == 0) return;
-    const KeyCode key = translate_key_event(static_cast<std::uint8_t>(event.uChar.AsciiChar), event.wVirtualScanCode,
-                                            event.wVirtualKeyCode, event.dwControlKeyState);
+    const KeyCode code = translate_key_event(static_cast<std::uint8_t>(event.uChar.AsciiChar), event.wVirtualScanCode,
+                                             event.wVirtualKeyCode, event.dwControlKeyState);
     if (is_keypad_digit(event.wVirtualKeyCode) && alt_alone(event.dwControlKeyState)) {
         alt_digit_value = alt_digit_value * 10u + static_cast<std::uint32_t>(event.wVirtualKeyCode - VK_NUMPAD0);
-        if (key != kNoKey) post_key(key);
-    } else if (key != kNoKey) {
+        if (code != kNoKey) post_key(code);
+    } else if (code != kNoKey) {
         alt_digit_value = 0;
-        post_key(key);
+        post_key(code);
     } else if (!alt_alone(event.dwControlKeyState) && alt_digit_value != 0) {
         post_composed_value();
     }
@@ -132,11 +130,17 @@ void queue_pending_close_keys() {
         append_key(kCloseKey);
 }
 
-KeyCode take_oldest(bool remove) {
+// The oldest queued key, left in the queue; kNoKey when it is empty.
+KeyCode oldest_key() {
     queue_pending_close_keys();
     if (key_queue.head == key_queue.tail) return kNoKey;
-    const KeyCode code = key_queue.slots[static_cast<std::size_t>(key_queue.head)];
-    if (remove) key_queue.head = (key_queue.head + 1) & kKeyQueueMask;
+    return key_queue.slots[static_cast<std::size_t>(key_queue.head)];
+}
+
+// The oldest queued key, taken out of the queue; kNoKey when it is empty.
+KeyCode remove_oldest_key() {
+    const KeyCode code = oldest_key();
+    if (code != kNoKey) key_queue.head = (key_queue.head + 1) & kKeyQueueMask;
     return code;
 }
 
@@ -168,18 +172,18 @@ KeyCode translate_key_event(std::uint8_t character, std::uint16_t scan_code, std
     const KeyCode plain = character != 0 ? character : kNoKey;
     if (scan_code > kLastScanCode) return plain;
 
-    const int k = static_cast<int>(MapVirtualKeyA(virtual_key, MAPVK_VK_TO_CHAR) & 0xFFFFu);
+    const int layout_character = static_cast<int>(MapVirtualKeyA(virtual_key, MAPVK_VK_TO_CHAR) & 0xFFFFu);
     const ScanKeys& row = ScanKeyTable[scan_code];
     std::uint32_t candidate = 0;
     if (modifier != Modifier::none) {
         candidate = column(row, modifier);
     } else {
-        candidate = character != 0 ? static_cast<std::uint32_t>(k) : row.normal;
+        candidate = character != 0 ? static_cast<std::uint32_t>(layout_character) : row.normal;
     }
     // An extended code only for the key's own character (either case) or for
     // a key that types none: a character made with AltGr or another layout
     // stays that character.
-    if (candidate > 0xFF && (character == k || character == other_case(k))) {
+    if (candidate > 0xFF && (character == layout_character || character == other_case(layout_character))) {
         return static_cast<KeyCode>(candidate | 0xFFu);
     }
     return plain;
@@ -200,12 +204,12 @@ void post_key(KeyCode code) {
 
 KeyCode peek_key() {
     pump_console_input();
-    return take_oldest(false);
+    return oldest_key();
 }
 
 KeyCode pop_key() {
     pump_console_input();
-    const KeyCode code = take_oldest(true);
+    const KeyCode code = remove_oldest_key();
     if (code != kNoKey) take_input_changed();
     return code;
 }
