@@ -205,7 +205,7 @@ std::int32_t default_input_routine(StringDescriptor* prompt, void* target, std::
     StringDescriptor* line = edit_new_line(shown);
     text_release(prompt);
     // From here on the line is a temporary that owns its buffer, so assigning
-    // it hands the buffer over instead of copying it.
+    // it hands the buffer over.
     if (line != nullptr) line->length |= kTempFlag;
     if (add_newline != 0) console_print("\r\n", 2, 0);
     if (line == nullptr) return set_error_number(kErrorNoLine);

@@ -10,6 +10,7 @@
 #include "runtime/console/console_print.h"
 #include "runtime/console/geometry.h"
 #include "runtime/core/beep_sleep.h"
+#include "runtime/core/characters.h"
 #include "runtime/input/keyboard.h"
 
 namespace rt {
@@ -44,7 +45,7 @@ constexpr std::array kEditorKeys{
 
 // The action of every character code (0 to 255) and of every extended code
 // (indexed by E), made from the keys above while compiling, so that a key is
-// dispatched by one look instead of a search of the list.
+// dispatched by one look.
 struct EditorActions {
     std::array<EditKey, 256> characters{};
     std::array<EditKey, 256> extended{};
@@ -77,11 +78,11 @@ KeyCode key_code_of(const StringDescriptor& key) {
     return text_length(key) == 2 ? extended_key(byte(1)) : byte(0);
 }
 
-// Blanks printed over the cells a deletion frees, from a constant run so that
+// Blanks printed over the cells a deletion frees, from a constant row of them so that
 // blanking needs no temporary and cannot fail.
 constexpr auto kBlanks = [] {
     std::array<char, 32> blanks{};
-    blanks.fill(' ');
+    blanks.fill(kBlank);
     return blanks;
 }();
 
@@ -94,9 +95,9 @@ std::int32_t floor_mod(std::int32_t value, std::int32_t divisor) {
 }
 
 void print_blanks(std::int32_t count) {
-    constexpr auto run = static_cast<std::int32_t>(kBlanks.size());
-    for (; count > 0; count -= run)
-        console_print(kBlanks.data(), count < run ? count : run, 0);
+    constexpr auto most = static_cast<std::int32_t>(kBlanks.size());
+    for (; count > 0; count -= most)
+        console_print(kBlanks.data(), count < most ? count : most, 0);
 }
 
 class LineEditor {
@@ -106,12 +107,13 @@ class LineEditor {
             prompt_length_ += static_cast<std::int32_t>(piece.size());
     }
 
-    void run() {
+    // Edits the line until Enter or Ctrl+Enter.
+    void edit() {
         start();
         KeyCode code = 0;
         do {
             code = next_key();
-        } while (code != '\r' && code != '\n');
+        } while (code != kCarriageReturn && code != kLineFeed);
         finish();
     }
 
@@ -147,15 +149,15 @@ class LineEditor {
             follow_window();
             sleep_ms(kKeyPollMs);
         }
-        // A resize that came with the key is followed before the key acts.
+        // A resize that came with the key_text is followed before the key_text acts.
         follow_window();
-        StringDescriptor* key = read_key_text();
-        if (key->data == nullptr || text_length(*key) == 0) {
-            text_release(key);
+        StringDescriptor* key_text = read_key_text();
+        if (key_text->data == nullptr || text_length(*key_text) == 0) {
+            text_release(key_text);
             return 0;
         }
-        const KeyCode code = key_code_of(*key);
-        text_release(key);
+        const KeyCode code = key_code_of(*key_text);
+        text_release(key_text);
         get_cursor_position(&column_, &row_);
         act(code);
         if (delete_count_ != 0 || insert_count_ != 0) locate(0, 0, 0);
@@ -257,8 +259,8 @@ class LineEditor {
     }
 
     void insert_at_point() {
-        const std::int32_t column0 = column_;
-        const std::int32_t row0 = row_;
+        const std::int32_t insert_column = column_;
+        const std::int32_t insert_row = row_;
         if (!splice(0, insert_count_)) return;
         const std::int32_t shown = length_ - point_;
         console_print(text_->data + point_, shown, 0);
@@ -273,24 +275,24 @@ class LineEditor {
             // line feed; without one the cursor already stands there.
             move_cursor(past_echo);
         } else {
-            std::int32_t column1 = column0;
-            std::int32_t row1 = row0;
-            advance_position(&column1, &row1, shown, width_);
-            const bool scrolled = row1 > bottom_ + 1 || (row1 == bottom_ + 1 && column1 > 1);
+            std::int32_t end_column = insert_column;
+            std::int32_t end_row = insert_row;
+            advance_position(&end_column, &end_row, shown, width_);
+            const bool scrolled = end_row > bottom_ + 1 || (end_row == bottom_ + 1 && end_column > 1);
             if (scrolled) {
                 // The start position has moved up with the screen: step back
                 // over the tail from where the echo ended instead.
                 move_cursor(past_echo - (shown - insert_count_));
             } else {
-                from(column0, row0, insert_count_);
+                move_cursor_from(insert_column, insert_row, insert_count_);
             }
         }
         point_ += insert_count_;
     }
 
-    // Moves the cursor `delta` characters on from (column, row) rather than
-    // from where it stands.
-    void from(std::int32_t column, std::int32_t row, std::int32_t delta) {
+    // Moves the cursor `delta` characters on from (column, row), wherever it
+    // stands.
+    void move_cursor_from(std::int32_t column, std::int32_t row, std::int32_t delta) {
         column_ = column;
         row_ = row;
         move_cursor(delta);
@@ -368,7 +370,7 @@ class LineEditor {
 
 void edit_line(StringDescriptor* text, std::span<const std::string_view> prompt) {
     if (text == nullptr) return;
-    LineEditor(text, prompt).run();
+    LineEditor(text, prompt).edit();
 }
 
 StringDescriptor* edit_new_line(std::span<const std::string_view> prompt) {
