@@ -214,6 +214,11 @@ inline constexpr WORD VK_OEM_7 = 0xDE;       // ' "
 // 32-bit Windows has a name for.
 #define WINAPI
 
+inline constexpr DWORD WAIT_OBJECT_0 = 0;
+inline constexpr DWORD WAIT_TIMEOUT = 0x102;
+inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+inline constexpr DWORD INFINITE = 0xFFFFFFFF;
+
 using PHANDLER_ROUTINE = BOOL (*)(DWORD ctrl_type);
 
 HANDLE GetStdHandle(DWORD std_handle);
@@ -235,6 +240,10 @@ BOOL PeekConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, DWORD* 
 BOOL ReadConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, DWORD* read);
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE routine, BOOL add);
 void Sleep(DWORD milliseconds);
+// On the console input handle: returns WAIT_OBJECT_0 as soon as an input
+// record is queued (at once when one already is), WAIT_TIMEOUT when the time is
+// up first; WAIT_FAILED for another handle.
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL Beep(DWORD frequency, DWORD duration);
 UINT MapVirtualKeyA(UINT code, UINT map_type);
 

@@ -255,6 +255,20 @@ BOOL ReadConsoleInputA(HANDLE input, INPUT_RECORD* buffer, DWORD length, DWORD* 
 
 void Sleep(DWORD milliseconds) { platform::console_host().wait(milliseconds); }
 
+// The input handle is signalled while its queue holds a record, as a console's
+// is; a piped standard input counts as the console's too.
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    if (handle != platform::input_handle()) return WAIT_FAILED;
+    platform::ConsoleHost& host = platform::console_host();
+    // Keys that no console call can read never end the wait.
+    if (!host.reaches_keyboard(ConsoleCall::PeekConsoleInputA)) {
+        host.wait(milliseconds);
+        return WAIT_TIMEOUT;
+    }
+    if (host.console().has_input()) return WAIT_OBJECT_0;
+    return host.wait_for_input(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
 BOOL Beep(DWORD frequency, DWORD duration) {
     if (frequency < platform::kLowestTone || frequency > platform::kHighestTone) return FALSE;
     platform::console_host().beep(frequency, duration);

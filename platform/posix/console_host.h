@@ -72,9 +72,12 @@ class ConsoleHost {
     // PeekConsoleInputA found the queue empty: the program is polling. The
     // host brings the screen up to date and may move typed keys into the queue.
     virtual void input_idle() = 0;
-    // Sleep: the program waits. The host brings the screen up to date and may
-    // return early once a key has been queued.
+    // Sleep: the program waits the whole time. The host brings the screen up
+    // to date and may move typed keys into the queue meanwhile.
     virtual void wait(DWORD milliseconds) = 0;
+    // WaitForSingleObject on the input handle: as wait, but over as soon as
+    // the input queue holds a record. True when it does.
+    virtual bool wait_for_input(DWORD milliseconds) = 0;
     virtual void beep(DWORD frequency, DWORD duration) = 0;
 
     // Bytes written to the output handle when it is not the console. Sets the

@@ -709,7 +709,13 @@ void TerminalHost::wait(DWORD milliseconds) {
     // hands one over ends there, before it looks at the clock or sets up a
     // poll.
     if (!streams_.input_is_terminal && serve_wait(nullptr)) return;
-    wait_for_input(milliseconds);
+    wait_until(milliseconds, false);
+}
+
+bool TerminalHost::wait_for_input(DWORD milliseconds) {
+    if (!streams_.input_is_terminal && serve_wait(nullptr)) return model_.has_input();
+    wait_until(milliseconds, true);
+    return model_.has_input();
 }
 
 bool TerminalHost::serve_wait(WaitPoll* poll) {
@@ -733,7 +739,7 @@ bool TerminalHost::serve_wait(WaitPoll* poll) {
     return delivered;
 }
 
-void TerminalHost::wait_for_input(DWORD milliseconds) {
+void TerminalHost::wait_until(DWORD milliseconds, bool until_input) {
     // Keys typed meanwhile are the wait's to read. Piped keys are never read
     // by the control thread: a script's wait marks nothing.
     struct Looking {
@@ -755,7 +761,7 @@ void TerminalHost::wait_for_input(DWORD milliseconds) {
     if (streams_.input_is_terminal) deadline = steady_clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
         WaitPoll poll;
-        if (serve_wait(&poll)) return;
+        if (serve_wait(&poll) || (until_input && model_.has_input())) return;
 
         const auto now = steady_clock::now();
         if (!deadline) deadline = now + std::chrono::milliseconds(milliseconds);

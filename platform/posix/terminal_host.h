@@ -96,6 +96,7 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
 
     void input_idle() override;
     void wait(DWORD milliseconds) override;
+    bool wait_for_input(DWORD milliseconds) override;
     void beep(DWORD frequency, DWORD duration) override;
     bool write_output(std::span<const std::byte> bytes, DWORD& written) override;
     // From another thread than the program's, the screen is left as last
@@ -190,9 +191,9 @@ class TerminalHost final : public ConsoleHost, private ConsoleObserver {
     // host shut down); otherwise `poll`, if given, is set for the wait's poll.
     bool serve_wait(WaitPoll* poll);
     // The rest of a wait that no piped key ended at once: polls for keys and
-    // signals until the time is up. Out of line, so that a wait that hands a
-    // key over sets up no frame for it.
-    [[gnu::noinline]] void wait_for_input(DWORD milliseconds);
+    // signals until the time is up, or with `until_input` until a record is
+    // queued.
+    void wait_until(DWORD milliseconds, bool until_input);
 
     Frame frame();
     void draw();

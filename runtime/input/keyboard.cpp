@@ -226,13 +226,13 @@ void wait_for_key(std::int32_t milliseconds) {
     if (console_hooks.wait_for_key != nullptr) return console_hooks.wait_for_key(milliseconds);
     if (milliseconds == -1) {
         while (!take_input_changed())
-            sleep_ms(kPollMs);
+            await_console_input(kPollMs);
         return;
     }
     if (milliseconds >= 2 * kPollMs) {
         do {
             if (take_input_changed()) return;
-            sleep_ms(kPollMs);
+            await_console_input(kPollMs);
             milliseconds -= kPollMs;
         } while (milliseconds > kPollMs);
     }
@@ -270,6 +270,10 @@ KeyCode wait_key_code() {
 std::int32_t key_available() {
     if (console_hooks.key_available != nullptr) return console_hooks.key_available();
     return peek_key() != kNoKey ? 1 : 0;
+}
+
+void await_console_input(std::int32_t milliseconds) {
+    WaitForSingleObject(std_input_handle(), static_cast<DWORD>(milliseconds));
 }
 
 BOOL WINAPI console_close_handler(DWORD ctrl_type) {

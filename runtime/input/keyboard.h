@@ -61,6 +61,11 @@ KeyCode wait_key_code();
 // 1 when a key is queued, else 0. Removes nothing and leaves input_changed.
 std::int32_t key_available();
 
+// Waits up to `milliseconds` on the console input handle, as a poll's pause:
+// over at once when the console holds an input event or one arrives, so a key
+// typed meanwhile is taken without waiting out the pause.
+void await_console_input(std::int32_t milliseconds);
+
 // --- Inner operations ----------------------------------------------------------
 
 // The key code of a key event, or kNoKey: `character` is the event's 8-bit

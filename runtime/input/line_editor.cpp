@@ -147,7 +147,7 @@ class LineEditor {
         insert_count_ = 0;
         while (key_available() == 0) {
             follow_window();
-            sleep_ms(kKeyPollMs);
+            await_console_input(kKeyPollMs);
         }
         // A resize that came with the key_text is followed before the key_text acts.
         follow_window();

@@ -354,6 +354,27 @@ TEST(ConsoleApi, SleepAndBeepGoToTheHost) {
     EXPECT_EQ(console.beeps(), (std::vector<TestConsole::BeepCall>{{1000, 250}}));
 }
 
+TEST(ConsoleApi, AWaitOnTheInputHandleEndsWhenARecordIsQueued) {
+    TestConsole console(10, 5);
+    // Nothing queued and nothing typed: the whole time passes.
+    EXPECT_EQ(WaitForSingleObject(in(), 25), WAIT_TIMEOUT);
+    EXPECT_EQ(console.input_waits(), std::vector<DWORD>{25});
+    // A key typed during the wait ends it.
+    console.on_wait([&](DWORD) { console.type("a"); });
+    EXPECT_EQ(WaitForSingleObject(in(), 25), WAIT_OBJECT_0);
+    EXPECT_EQ(console.input_waits().size(), 2u);
+    // A record already queued ends it before the host is asked to wait.
+    EXPECT_EQ(WaitForSingleObject(in(), INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(console.input_waits().size(), 2u);
+    EXPECT_EQ(WaitForSingleObject(out(), 25), WAIT_FAILED);
+    // Input that no call can read never ends a wait: it is a pause.
+    console.on_wait({});
+    console.fail(ConsoleCall::PeekConsoleInputA);
+    EXPECT_EQ(WaitForSingleObject(in(), 25), WAIT_TIMEOUT);
+    EXPECT_EQ(console.waits(), (std::vector<DWORD>{25, 25, 25}));
+    EXPECT_EQ(console.input_waits().size(), 2u);
+}
+
 TEST(ConsoleApi, MapVirtualKeyGivesTheUnshiftedCharacter) {
     const struct {
         UINT vk;

@@ -130,6 +130,12 @@ void TestConsole::wait(DWORD milliseconds) {
     }
 }
 
+bool TestConsole::wait_for_input(DWORD milliseconds) {
+    input_waits_.push_back(milliseconds);
+    wait(milliseconds);
+    return model_.has_input();
+}
+
 bool TestConsole::write_output(std::span<const std::byte> bytes, DWORD& written) {
     const std::size_t n = std::min(bytes.size(), write_limit_.value_or(bytes.size()));
     written_.append(reinterpret_cast<const char*>(bytes.data()), n);

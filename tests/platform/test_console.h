@@ -67,8 +67,9 @@ class TestConsole final : public ConsoleHost {
     void press(WORD vk, DWORD control_state = 0);
     void push(const INPUT_RECORD& record) { model_.push_input(record); }
     std::size_t queued() const { return model_.input_count(); }
-    // Called when the program waits (Sleep), before the wait is recorded: a
-    // test can deliver keys as a person would type them.
+    // Called when the program waits (Sleep, or a wait on the input handle),
+    // before the wait is recorded: a test can deliver keys as a person would
+    // type them. A wait on the input handle ends once a key is queued.
     void on_wait(std::function<void(DWORD milliseconds)> callback) { on_wait_ = std::move(callback); }
     // Called when PeekConsoleInputA finds the queue empty.
     void on_input_idle(std::function<void()> callback) { on_idle_ = std::move(callback); }
@@ -88,8 +89,11 @@ class TestConsole final : public ConsoleHost {
 
     // --- What the program did ------------------------------------------------
     const std::vector<BeepCall>& beeps() const { return beeps_; }
-    // The milliseconds of each Sleep.
+    // The milliseconds of each wait: every Sleep and every wait on the input
+    // handle.
     const std::vector<DWORD>& waits() const { return waits_; }
+    // Of those, the waits on the input handle.
+    const std::vector<DWORD>& input_waits() const { return input_waits_; }
     std::size_t input_idles() const { return input_idles_; }
     std::size_t shutdowns() const { return shutdowns_.load(); }
     // Called at every shutdown, possibly on a control handler's thread: a test
@@ -122,6 +126,7 @@ class TestConsole final : public ConsoleHost {
     // --- ConsoleHost -----------------------------------------------------------
     void input_idle() override;
     void wait(DWORD milliseconds) override;
+    bool wait_for_input(DWORD milliseconds) override;
     void beep(DWORD frequency, DWORD duration) override { beeps_.push_back({frequency, duration}); }
     bool write_output(std::span<const std::byte> bytes, DWORD& written) override;
     void shutdown() override {
@@ -138,6 +143,7 @@ class TestConsole final : public ConsoleHost {
     std::function<void()> on_shutdown_;
     std::vector<BeepCall> beeps_;
     std::vector<DWORD> waits_;
+    std::vector<DWORD> input_waits_;
     std::size_t input_idles_ = 0;
     std::atomic<std::size_t> shutdowns_{0};  // the handler thread may shut down
     std::string written_;

@@ -413,21 +413,24 @@ struct WaitCase {
     std::int32_t limit;
     bool key_typed;
     std::vector<DWORD> waits;
+    // Of those, the pauses between checks: waits on the input handle, which
+    // a key ends. The last stretch and a short limit are plain sleeps.
+    std::size_t input_waits;
 };
 
 // Each limit on a console of its own, so that its waits are counted alone.
 TEST(WaitForKey, Limits) {
     const std::vector<DWORD> twenty_polls(20, 50);
     const WaitCase cases[] = {
-        {-2, true, {}},
-        {0, true, {}},
-        {0, false, {}},
-        {30, true, {30}},
-        {99, false, {99}},
-        {100, true, {}},
-        {100, false, {50, 50}},
-        {149, false, {50, 50, 49}},
-        {1000, false, twenty_polls},
+        {-2, true, {}, 0},
+        {0, true, {}, 0},
+        {0, false, {}, 0},
+        {30, true, {30}, 0},
+        {99, false, {99}, 0},
+        {100, true, {}, 0},
+        {100, false, {50, 50}, 1},
+        {149, false, {50, 50, 49}, 2},
+        {1000, false, twenty_polls, 19},
     };
     for (const WaitCase& c : cases) {
         TestConsole fresh(80, 25);
@@ -435,6 +438,7 @@ TEST(WaitForKey, Limits) {
         if (c.key_typed) fresh.type("k");
         rt::wait_for_key(c.limit);
         EXPECT_EQ(fresh.waits(), c.waits) << "limit " << c.limit << (c.key_typed ? " with a key" : "");
+        EXPECT_EQ(fresh.input_waits().size(), c.input_waits) << "limit " << c.limit;
         // Only a limit long enough to poll looks at the keys; none is removed.
         const bool polled = c.limit >= 100;
         EXPECT_EQ(fresh.queued(), c.key_typed && !polled ? 2u : 0u) << "limit " << c.limit;
@@ -448,6 +452,7 @@ TEST_F(Keyboard, APolledWaitEndsAtTheFirstCheckAfterAKeyArrives) {
     });
     rt::wait_for_key(1000);
     EXPECT_EQ(console.waits(), (std::vector<DWORD>{50, 50, 50}));
+    EXPECT_EQ(console.input_waits(), (std::vector<DWORD>{50, 50, 50}));
 }
 
 TEST_F(Keyboard, AWaitEndsOnlyOnAKeyPostedSinceTheLastRemovalAndTheOlderKeyIsReadFirst) {
@@ -501,6 +506,7 @@ TEST_F(Keyboard, WaitKeyCodeTakesAQueuedKeyAtOnceOrWaitsForTheNext) {
     });
     EXPECT_EQ(rt::wait_key_code(), 'z');
     EXPECT_EQ(console.waits(), (std::vector<DWORD>{50, 50, 50}));
+    EXPECT_EQ(console.input_waits(), console.waits());
     EXPECT_EQ(rt::key_available(), 0);
 }
 
