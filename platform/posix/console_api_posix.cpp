@@ -46,18 +46,16 @@ ConsoleHost* make_default_host() {
 }
 
 // The console's screen for a call on `handle`, or null when the call fails.
-// Inline everywhere: the program makes these calls several times for each
-// key, and through pipes a failing one is then a compare and a bit test.
-[[gnu::always_inline]] inline ConsoleModel* screen(HANDLE handle, ConsoleCall call) {
+// Through pipes a failing one is a compare and a bit test.
+ConsoleModel* screen(HANDLE handle, ConsoleCall call) {
     if (handle != output_handle()) return nullptr;
     const ConsoleHost& host = console_host();
     return host.reaches_screen(call) ? &host.console() : nullptr;
 }
 
 // The host whose console's input a call on `handle` reaches, or null when the
-// call fails. The input calls take the console from the host they have: the
-// program polls several times for each key.
-[[gnu::always_inline]] inline ConsoleHost* keyboard_host(HANDLE handle, ConsoleCall call) {
+// call fails.
+ConsoleHost* keyboard_host(HANDLE handle, ConsoleCall call) {
     if (handle != input_handle()) return nullptr;
     ConsoleHost& host = console_host();
     return host.reaches_keyboard(call) ? &host : nullptr;
@@ -76,8 +74,7 @@ ConsoleModel* either(HANDLE handle, ConsoleCall call) {
 BOOL result(bool ok) { return ok ? TRUE : FALSE; }
 
 // The first call makes the default host, unless one is installed by then.
-// Kept out of line: the calls after it only need the load in console_host.
-[[gnu::noinline]] ConsoleHost& make_console_host() {
+ConsoleHost& make_console_host() {
     static ConsoleHost* const default_host = [] {
         shut_down_host_at_exit();
         ConsoleHost* host = make_default_host();

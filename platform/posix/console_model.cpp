@@ -93,6 +93,8 @@ void ConsoleModel::mark_all_rows() { changes_.rows.assign(rows_, true); }
 void ConsoleModel::mark_everything() {
     mark_all_rows();
     changes_.cursor = changes_.window = changes_.resized = true;
+    // Rows of another width cannot go into the scrollback of this one.
+    changes_.scrolled_off.clear();
 }
 
 void ConsoleModel::set_window_rect(SMALL_RECT window) {
@@ -222,8 +224,13 @@ bool ConsoleModel::scroll(const SMALL_RECT& scroll_rect, const SMALL_RECT* clip,
 }
 
 void ConsoleModel::scroll_buffer_up(int n, ConsoleCell fill) {
-    if (observer_ != nullptr) observer_->before_scroll_up(n);
     const auto shift = static_cast<std::ptrdiff_t>(n) * cols_;
+    if (window_.Left == 0 && window_.Top == 0 && window_.Right == cols_ - 1 && window_.Bottom == rows_ - 1) {
+        std::vector<ConsoleCell>& off = changes_.scrolled_off;
+        off.insert(off.end(), cells_.begin(), cells_.begin() + shift);
+        const std::size_t limit = kScrolledOffLimit * static_cast<std::size_t>(cols_);
+        if (off.size() > limit) off.erase(off.begin(), off.end() - static_cast<std::ptrdiff_t>(limit));
+    }
     std::move(cells_.begin() + shift, cells_.end(), cells_.begin());
     std::fill(cells_.end() - shift, cells_.end(), fill);
     mark_all_rows();

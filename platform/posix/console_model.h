@@ -24,16 +24,7 @@ struct ConsoleCell {
     friend bool operator==(const ConsoleCell&, const ConsoleCell&) = default;
 };
 
-// Told about a scroll that moves the whole buffer up, before the cells move,
-// so that a terminal can first show what is pending and then scroll for real
-// (the departing lines go into its scrollback).
-class ConsoleObserver {
-  public:
-    virtual void before_scroll_up(int rows) = 0;
-
-  protected:
-    ~ConsoleObserver() = default;
-};
+inline constexpr std::size_t kScrolledOffLimit = 1000;
 
 // What changed since the last take_changes().
 struct ConsoleChanges {
@@ -41,6 +32,11 @@ struct ConsoleChanges {
     bool cursor = false;     // position, size or visibility
     bool window = false;     // the window moved or changed size
     bool resized = false;    // the buffer changed size (rows has the new count)
+    // The rows that scrolls of the whole buffer moved out at the top while the
+    // window showed the whole buffer, oldest first, as they were when they
+    // left (a terminal puts them into its scrollback). At most
+    // kScrolledOffLimit rows: older ones are forgotten.
+    std::vector<ConsoleCell> scrolled_off;
 
     bool any_row() const;
 };
@@ -142,8 +138,6 @@ class ConsoleModel {
     void clear_input() { input_.clear(); }
 
     // --- Mirroring -------------------------------------------------------------
-    // Null for none. The observer must outlive the model or be removed first.
-    void set_observer(ConsoleObserver* observer) { observer_ = observer; }
     // What changed since the last call (or since construction: everything).
     ConsoleChanges take_changes();
 
@@ -173,7 +167,6 @@ class ConsoleModel {
     DWORD input_mode_ = kDefaultInputMode;
     DWORD output_mode_ = kDefaultOutputMode;
     std::deque<INPUT_RECORD> input_;
-    ConsoleObserver* observer_ = nullptr;
     ConsoleChanges changes_;
 };
 

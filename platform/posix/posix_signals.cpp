@@ -128,10 +128,13 @@ void rescue_terminal(int number, siginfo_t* info, void*) {
 // ignored.
 bool catch_unless_ignored(int number, const struct sigaction& action) {
     const auto n = static_cast<std::size_t>(number);
-    struct sigaction found {};
-    ::sigaction(number, nullptr, &found);
-    if (found.sa_handler == SIG_IGN) return true;
+    // One call installs the handler and tells what was there; the rare
+    // signal found ignored takes a second to put that back.
     ::sigaction(number, &action, &g_previous[n]);
+    if (g_previous[n].sa_handler == SIG_IGN) {
+        ::sigaction(number, &g_previous[n], nullptr);
+        return true;
+    }
     g_caught[n] = true;
     return false;
 }
@@ -155,7 +158,7 @@ void drain(int fd) {
 
 }  // namespace
 
-bool watch_signals() {
+bool watch_signals(bool terminals) {
     if (g_watching) return true;
     if (!make_wake_pipes()) return false;
     g_noted = 0;
@@ -168,19 +171,22 @@ bool watch_signals() {
     note.sa_flags = SA_RESTART;
     g_ignored = 0;
     for (const Caught& c : kHostSignals) {
+        if (!terminals && queue_of(c.signal) == SignalQueue::Program) continue;
         if (catch_unless_ignored(c.number, note)) g_ignored |= bit_of(c.signal);
     }
 
-    struct sigaction rescue {};
-    rescue.sa_sigaction = rescue_terminal;
-    sigemptyset(&rescue.sa_mask);
-    rescue.sa_flags = SA_SIGINFO;
-    for (const int number : kFaults)
-        catch_unless_ignored(number, rescue);
-    for (const int number : kEnding)
-        catch_unless_ignored(number, rescue);
-    for (int number = SIGRTMIN; number <= SIGRTMAX; ++number)
-        catch_unless_ignored(number, rescue);
+    if (terminals) {
+        struct sigaction rescue {};
+        rescue.sa_sigaction = rescue_terminal;
+        sigemptyset(&rescue.sa_mask);
+        rescue.sa_flags = SA_SIGINFO;
+        for (const int number : kFaults)
+            catch_unless_ignored(number, rescue);
+        for (const int number : kEnding)
+            catch_unless_ignored(number, rescue);
+        for (int number = SIGRTMIN; number <= SIGRTMAX; ++number)
+            catch_unless_ignored(number, rescue);
+    }
 
     // A reader that went away makes writes fail with EPIPE, which the writer
     // reports, instead of ending the process in the middle of its output.

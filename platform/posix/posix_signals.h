@@ -53,14 +53,16 @@ class HostSignals {
 };
 
 // Catches the host signals: the handler only notes the signal and makes the
-// wake-up descriptor of its queue readable. Every other signal whose default
-// action ends the process is caught for the terminal rescue. SIGPIPE is
+// wake-up descriptor of its queue readable. With `terminals` (a terminal is
+// in use), the signals that change the console (the Program queue) too, and
+// every other signal whose default action ends the process for the terminal
+// rescue; without, those keep their usual actions. SIGPIPE is
 // ignored (a write to a pipe without a reader fails with EPIPE instead). A
 // signal found ignored stays ignored: whoever started the program (nohup, a
 // shell starting a background job) meant it to survive that signal.
 // False when the wake-up pipes cannot be made; then nothing is caught.
 // Calling it again while watching does nothing.
-bool watch_signals();
+bool watch_signals(bool terminals);
 // Gives every caught signal its previous disposition back.
 void unwatch_signals();
 

@@ -194,30 +194,45 @@ TEST_P(Scroll, MovesClipsAndFills) {
 
 INSTANTIATE_TEST_SUITE_P(ConsoleModel, Scroll, ::testing::ValuesIn(kScrollCases), case_name<ScrollCase>);
 
-// Records each whole-buffer scroll with the top row as it was when told.
-struct ScrollLog : platform::ConsoleObserver {
-    const ConsoleModel* model = nullptr;
-    std::vector<std::pair<int, std::string>> calls;
-    void before_scroll_up(int rows) override { calls.emplace_back(rows, row_text(*model, 0)); }
-};
+// The rows that whole-buffer scrolls moved out, as text, oldest first.
+std::vector<std::string> scrolled_off_rows(const platform::ConsoleChanges& changes, int cols) {
+    std::vector<std::string> rows;
+    for (std::size_t i = 0; i < changes.scrolled_off.size(); i += static_cast<std::size_t>(cols)) {
+        std::string row;
+        for (int x = 0; x < cols; ++x)
+            row += static_cast<char>(changes.scrolled_off[i + static_cast<std::size_t>(x)].ch);
+        rows.push_back(row);
+    }
+    return rows;
+}
 
-TEST(ConsoleModel, WholeBufferScrollIsAnnouncedBeforeTheCellsMove) {
+TEST(ConsoleModel, WholeBufferScrollsKeepTheRowsTheyMoveOut) {
     ConsoleModel m(5, 4);
     letter_rows(m);
-    ScrollLog log;
-    log.model = &m;
-    m.set_observer(&log);
     m.take_changes();
     const SMALL_RECT whole_clip{0, 0, 4, 3};
     ASSERT_TRUE(m.scroll({0, 2, 4, 3}, nullptr, {0, 0}, {' ', 0x17}));
     ASSERT_TRUE(m.scroll({0, 1, 4, 9}, &whole_clip, {0, 0}, {' ', 0x17}));  // clipped to rows 1..3
-    ASSERT_EQ(log.calls.size(), 2u);
-    EXPECT_EQ(log.calls[0], (std::pair<int, std::string>{2, "aaaaa"}));
-    EXPECT_EQ(log.calls[1], (std::pair<int, std::string>{1, "ccccc"}));
     EXPECT_EQ(row_text(m, 0), "ddddd");
     EXPECT_EQ(m.cell(0, 3), (ConsoleCell{' ', 0x17}));
     const platform::ConsoleChanges changes = m.take_changes();
     EXPECT_EQ(changes.rows, std::vector<bool>(4, true));
+    EXPECT_EQ(scrolled_off_rows(changes, 5), (std::vector<std::string>{"aaaaa", "bbbbb", "ccccc"}));
+    EXPECT_TRUE(m.take_changes().scrolled_off.empty());
+}
+
+TEST(ConsoleModel, ScrolledOffRowsAreKeptUpToTheLimitAndOnlyForAWholeWindow) {
+    ConsoleModel m(3, 2);
+    m.take_changes();
+    for (std::size_t i = 0; i < platform::kScrolledOffLimit + 5; ++i)
+        m.write_text(bytes("ab\n"));
+    const std::vector<std::string> rows = scrolled_off_rows(m.take_changes(), 3);
+    EXPECT_EQ(rows.size(), platform::kScrolledOffLimit);
+    // A window over part of the buffer does not scroll with it.
+    ConsoleModel part({3, 6}, {0, 2, 2, 3});
+    part.take_changes();
+    part.write_text(bytes("\n\n\n\n\n\n\n"));
+    EXPECT_TRUE(part.take_changes().scrolled_off.empty());
 }
 
 TEST(ConsoleModel, OtherScrollsAreOnlyChangedRows) {
@@ -233,14 +248,12 @@ TEST(ConsoleModel, OtherScrollsAreOnlyChangedRows) {
     };
     for (const auto& c : kCases) {
         ConsoleModel m(5, 4);
-        ScrollLog log;
-        log.model = &m;
-        m.set_observer(&log);
         m.take_changes();
         const SMALL_RECT clip{0, 0, 4, 2};
         ASSERT_TRUE(m.scroll(c.scroll, c.clip ? &clip : nullptr, c.destination, {'*', 7}));
-        EXPECT_TRUE(log.calls.empty());
-        EXPECT_TRUE(m.take_changes().any_row());
+        const platform::ConsoleChanges changes = m.take_changes();
+        EXPECT_TRUE(changes.scrolled_off.empty());
+        EXPECT_TRUE(changes.any_row());
     }
 }
 
@@ -440,9 +453,7 @@ TEST(ConsoleModel, ResizeClampsAPartialWindow) {
 
 TEST(ConsoleModel, TextOutputWrapsScrollsAndInterpretsControls) {
     ConsoleModel m(10, 3);
-    ScrollLog log;
-    log.model = &m;
-    m.set_observer(&log);
+    m.take_changes();
     m.set_attributes(0x1F);
     m.write_text(bytes("abcdefghijkl"));
     EXPECT_EQ(row_text(m, 0), "abcdefghij");
@@ -453,11 +464,10 @@ TEST(ConsoleModel, TextOutputWrapsScrollsAndInterpretsControls) {
     m.write_text(bytes("\bX\rY\n1\t2"));
     EXPECT_EQ(row_text(m, 1), "YX        ");
     EXPECT_EQ(row_text(m, 2), "1       2 ");
-    EXPECT_TRUE(log.calls.empty());
+    EXPECT_TRUE(m.take_changes().scrolled_off.empty());
 
     m.write_text(bytes("\r\nZ\a"));
-    ASSERT_EQ(log.calls.size(), 1u);
-    EXPECT_EQ(log.calls[0].first, 1);
+    EXPECT_EQ(scrolled_off_rows(m.take_changes(), 10), std::vector<std::string>{"abcdefghij"});
     EXPECT_EQ(row_text(m, 0), "YX        ");
     EXPECT_EQ(row_text(m, 2), "Z         ");
     EXPECT_EQ(m.cell(9, 2).attr, 0x1F);  // blanked with the current attribute
@@ -470,7 +480,7 @@ TEST(ConsoleModel, TextOutputWrapsScrollsAndInterpretsControls) {
     EXPECT_EQ(row_text(m, 1), "12345678  ");
     EXPECT_EQ(m.cursor().X, 0);
     EXPECT_EQ(m.cursor().Y, 2);
-    EXPECT_EQ(log.calls.size(), 2u);
+    EXPECT_EQ(scrolled_off_rows(m.take_changes(), 10), std::vector<std::string>{"YX        "});
 }
 
 TEST(ConsoleModel, TextOutputHonoursTheOutputMode) {

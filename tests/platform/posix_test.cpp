@@ -285,7 +285,7 @@ TEST(StandardStreams, AClosedOneReadsNothingAndTakesNothing) {
 // --- signals ------------------------------------------------------------------------
 
 struct Signals : ::testing::Test {
-    void SetUp() override { ASSERT_TRUE(watch_signals()); }
+    void SetUp() override { ASSERT_TRUE(watch_signals(true)); }
     void TearDown() override {
         unwatch_signals();
         posix_calls() = system_posix_calls();
@@ -353,14 +353,14 @@ TEST_F(Signals, UnwatchGivesThePreviousDispositionsBack) {
     sigemptyset(&mine.sa_mask);
     struct sigaction before {};
     ::sigaction(SIGWINCH, &mine, &before);
-    ASSERT_TRUE(watch_signals());
+    ASSERT_TRUE(watch_signals(true));
     unwatch_signals();
     struct sigaction after {};
     ::sigaction(SIGWINCH, nullptr, &after);
     EXPECT_EQ(after.sa_handler, SIG_IGN);
     ::sigaction(SIGWINCH, &before, nullptr);
     EXPECT_EQ(signal_wake_fd(SignalQueue::Program), -1);
-    ASSERT_TRUE(watch_signals());
+    ASSERT_TRUE(watch_signals(true));
 }
 
 // A process dying of a fatal signal gives the terminal back first, and still
@@ -371,7 +371,7 @@ TEST_F(Pty, FatalSignalsRescueTheTerminalAndStillKill) {
         SCOPED_TRACE(number);
         EXPECT_EXIT(
             {
-                watch_signals();
+                watch_signals(true);
                 TerminalModes terminal(slave);
                 terminal.enter(true);
                 add_terminal_rescue(slave, terminal.original(), "RESCUED");
