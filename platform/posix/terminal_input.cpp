@@ -13,6 +13,12 @@ namespace {
 using Events = std::vector<TerminalEvent>;
 
 constexpr std::uint8_t kEsc = 0x1B;
+constexpr std::uint8_t kBel = 0x07;
+constexpr std::uint8_t kCancel = 0x18;
+constexpr std::uint8_t kSubstitute = 0x1A;
+
+// What follows ESC to open a control string: OSC, DCS, APC, PM, SOS.
+constexpr bool is_string_introducer(std::uint8_t b) { return b == ']' || b == 'P' || b == '_' || b == '^' || b == 'X'; }
 constexpr std::string_view kPasteEnd = "\x1b[201~";
 constexpr std::uint32_t kPasteStart = 200;
 
@@ -530,7 +536,8 @@ void TerminalInputDecoder::advance(std::chrono::milliseconds now, Events& out) {
 
 std::optional<std::chrono::milliseconds> TerminalInputDecoder::deadline() const {
     if (source_ != Source::Terminal) return std::nullopt;
-    if (state_ == State::Escape || (state_ == State::Sequence && sequence_length_ == 0)) {
+    if (state_ == State::Escape || (state_ == State::Sequence && sequence_length_ == 0) ||
+        (state_ == State::String && string_length_ == 0)) {
         return last_time_ + kEscapeTimeout;
     }
     return std::nullopt;
@@ -579,6 +586,12 @@ bool TerminalInputDecoder::step(std::uint8_t b, Events& out) {
                 state_ = State::Sequence;
                 return true;
             }
+            if (source_ == Source::Terminal && is_string_introducer(b)) {
+                introducer_ = b;
+                string_length_ = 0;
+                state_ = State::String;
+                return true;
+            }
             if (b == kEsc) {  // Escape, and the second ESC waits in turn
                 emit_byte_key(kEsc, 0, out);
                 return true;
@@ -625,6 +638,11 @@ bool TerminalInputDecoder::step(std::uint8_t b, Events& out) {
             return is_final_byte(b);
         case State::PasteEnd:
             return step_paste_end(b, out);
+        case State::String:
+            return step_string(b);
+        case State::StringEscape:
+            state_ = b == '\\' ? State::Ground : State::Escape;
+            return b == '\\';
     }
     return true;
 }
@@ -674,6 +692,15 @@ bool TerminalInputDecoder::step_text(std::uint8_t b, Events& out) {
         return true;
     }
     typed(b, out);
+    return true;
+}
+
+bool TerminalInputDecoder::step_string(std::uint8_t b) {
+    if (b == kEsc) {
+        state_ = State::StringEscape;
+    } else if (b == kBel || b == kCancel || b == kSubstitute || ++string_length_ > kMaxStringLength) {
+        state_ = State::Ground;
+    }
     return true;
 }
 

@@ -29,6 +29,12 @@
 //   too, so Alt held while keypad digits are typed composes a character when
 //   Alt is released (kitty needs flags 2 and 8 for that: event types and all
 //   keys as escape codes).
+// - Control strings from a terminal (OSC ESC ], DCS ESC P, APC ESC _, PM ESC ^
+//   and SOS ESC X, each ended by ST ESC \ or BEL, or cancelled by CAN or SUB)
+//   are dropped whole: a late reply to a query is never typed. One that runs
+//   past kMaxStringLength bytes is given up on, so a lost terminator cannot
+//   swallow the keys after it. The introducer alone, with nothing after it
+//   within kEscapeTimeout, is Alt with that key, as a person types it.
 // An unknown or malformed sequence is dropped whole.
 #pragma once
 
@@ -44,7 +50,6 @@
 #include "platform/console_api.h"
 
 namespace platform {
-
 // How long a lone ESC waits for a following byte before it counts as the
 // Escape key. Terminals send a whole sequence in one write, while a person
 // takes far longer between two keys.
@@ -53,6 +58,9 @@ inline constexpr std::chrono::milliseconds kEscapeTimeout{50};
 // The longest escape sequence kept, counted after the ESC and the introducer;
 // a longer one is discarded as it arrives, so garbage cannot grow memory.
 inline constexpr std::size_t kMaxSequenceLength = 64;
+
+// The longest control string dropped as one, counted after its introducer.
+inline constexpr std::size_t kMaxStringLength = 4096;
 
 // The reply to the kitty keyboard protocol query CSI ? u: the flags in force.
 struct KittyFlagsReport {
@@ -105,6 +113,8 @@ class TerminalInputDecoder {
         Sequence,       // ESC [ or ESC O and the bytes after it
         LinuxFunction,  // ESC [ [: a Linux console F1-F5 follows
         Discard,        // an overlong sequence, dropped up to its end
+        String,         // a control string (ESC ] and the like), dropped
+        StringEscape,   // ESC inside a control string: ST, or a new sequence
         PasteEnd,       // inside a paste: ESC and a prefix of [201~ seen
     };
 
@@ -112,6 +122,7 @@ class TerminalInputDecoder {
     bool step(std::uint8_t b, std::vector<TerminalEvent>& out);
     bool step_text(std::uint8_t b, std::vector<TerminalEvent>& out);
     bool step_paste_end(std::uint8_t b, std::vector<TerminalEvent>& out);
+    bool step_string(std::uint8_t b);
     void drop_paste_escape(std::vector<TerminalEvent>& out);
     void typed(char32_t c, std::vector<TerminalEvent>& out);
     void settle_timeout(std::vector<TerminalEvent>& out);
@@ -127,6 +138,7 @@ class TerminalInputDecoder {
     std::uint8_t introducer_ = 0;  // '[' or 'O'
     std::array<std::uint8_t, kMaxSequenceLength> sequence_{};
     std::size_t sequence_length_ = 0;
+    std::size_t string_length_ = 0;
 
     std::size_t paste_end_matched_ = 0;
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -306,6 +307,25 @@ const BytesCase kGarbageCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Garbage, DecodesBytes, ::testing::ValuesIn(kGarbageCases), case_name);
 
+// Control strings (a late reply to a query, or one pasted) are dropped whole,
+// however they end, never typed.
+const BytesCase kStringCases[] = {
+    {"OscEndedByBel", "1\033]11;rgb:0000/0000/0000\a2", {digit('1'), digit('2')}},
+    {"OscEndedBySt", "12\033]11;rgb:0000/0000/0000\033\\3", {digit('1'), digit('2'), digit('3')}},
+    {"Dcs", "\033P1$r0m\033\\q", {letter('q')}},
+    {"Apc", "\033_Gi=1;OK\033\\q", {letter('q')}},
+    {"Pm", "\033^note\033\\q", {letter('q')}},
+    {"Sos", "\033Xtext\aq", {letter('q')}},
+    {"ControlBytesInsideAreDropped", "\033]a\r\x7f\x03b\aq", {letter('q')}},
+    {"CancelledByCan", "\033]junk\x18q", {letter('q')}},
+    {"CancelledBySub", "\033Pjunk\x1aq", {letter('q')}},
+    {"AnEscapeInsideStartsASequence", "\033]junk\033[Aq", {kUp, letter('q')}},
+    {"UnendedAtEndOfInput", "\033]11;rgb:0", {}},
+    {"IntroducerAloneIsAlt", "\033]", {down(VK_OEM_6, 27, ']', kAlt)}},
+    {"InAPipeEscapeIsEscape", "\033]q", {kEscape, down(VK_OEM_6, 27, ']'), letter('q')}, Source::Pipe},
+};
+INSTANTIATE_TEST_SUITE_P(String, DecodesBytes, ::testing::ValuesIn(kStringCases), case_name);
+
 const BytesCase kKittyCases[] = {
     {"FlagsReply", "\033[?15u", {kitty_flags(15)}},
     {"FlagsReplyZero", "\033[?0u", {kitty_flags(0)}},
@@ -456,6 +476,10 @@ const TimedCase kTimedCases[] = {
      {at(100, "\033[1;"), idle_until(5000), at(5000, "5A")},
      {down(VK_UP, 72, 0, kEnh | kCtrl)}},
     {"Utf8WaitsForItsEnd", {at(100, "\xc3"), idle_until(5000), at(5000, "\xa9")}, {down(0, 0, 0x82)}},
+    {"StringIntroducerAloneAtItsTimeoutIsAlt",
+     {at(100, "\033_"), idle_until(150), at(151, "q")},
+     {down(VK_OEM_MINUS, 12, '_', kAlt | kShift), letter('q')}},
+    {"StartedStringWaitsForItsEnd", {at(100, "\033]1"), idle_until(5000), at(5000, "1;x\aq")}, {letter('q')}},
     {"PasteIsNotCutByTime",
      {at(100, "\033[200~a\033"), idle_until(5000), at(5000, "[201~\033"), idle_until(5050)},
      {letter('a'), kEscape}},
@@ -494,6 +518,78 @@ TEST(TerminalInput, GarbageOfAnyLengthIsDroppedWhole) {
     EXPECT_EQ(Harness(Source::Terminal).feed("\033[" + longest, 0).events(),
               std::vector<Ev>{down(VK_UP, 72, 0, kEnh | kCtrl)});
     EXPECT_EQ(Harness(Source::Terminal).feed("\033[0" + longest + "q", 0).events(), std::vector<Ev>{letter('q')});
+}
+
+TEST(TerminalInput, AStringPastTheBoundIsGivenUpOn) {
+    const std::string body(platform::kMaxStringLength, 'x');
+    // Within the bound its end is waited for; past it, what follows is typed.
+    EXPECT_EQ(Harness(Source::Terminal).feed("\033]" + body + "\aq", 0).events(), std::vector<Ev>{letter('q')});
+    EXPECT_EQ(Harness(Source::Terminal).feed("\033]" + body + "xq", 0).events(), std::vector<Ev>{letter('q')});
+    EXPECT_EQ(Harness(Source::Terminal).feed("\033]" + body + "x7q", 0).events(),
+              (std::vector<Ev>{digit('7'), letter('q')}));
+}
+
+// Random keys with random control strings between them, in reads cut at
+// random: exactly the keys arrive, in order.
+TEST(TerminalInputFuzz, StringsBetweenKeysLeaveTheKeys) {
+    constexpr std::string_view kIntroducers = "]P_^X";
+    for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+        std::mt19937 rng(seed);
+        auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
+        std::string bytes;
+        std::vector<Ev> expect;
+        for (std::size_t token = 0, count = 1 + pick(20); token < count; ++token) {
+            if (pick(2) == 0) {
+                const char d = static_cast<char>('0' + pick(10));
+                bytes += d;
+                expect.push_back(digit(d));
+                continue;
+            }
+            bytes += '\033';
+            bytes += kIntroducers[pick(kIntroducers.size())];
+            for (std::size_t i = 0, length = pick(200); i < length; ++i) {
+                // Any byte but those that end or cancel a string.
+                char b = static_cast<char>(pick(256));
+                if (b == '\033' || b == '\a' || b == '\x18' || b == '\x1a') b = ';';
+                bytes += b;
+            }
+            bytes += pick(2) == 0 ? "\a" : "\033\\";
+        }
+        Harness h(Source::Terminal);
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t n = std::min(bytes.size() - at, 1 + pick(64));
+            h.feed(std::string_view(bytes).substr(at, n), 0);
+            at += n;
+        }
+        EXPECT_EQ(h.finish().events(), expect) << "seed " << seed;
+    }
+}
+
+// Any bytes at all, in one read or cut anywhere: the same events, and the
+// decoder always settles.
+TEST(TerminalInputFuzz, RandomBytesDecodeTheSameHoweverTheyAreCut) {
+    for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+        std::mt19937 rng(seed);
+        std::string bytes(std::uniform_int_distribution<std::size_t>(0, 300)(rng), '\0');
+        // Mostly the bytes that steer the decoder, so that its states are visited.
+        constexpr std::string_view kSteering = "\033[]P_^X\\\a\x18;0123456789~uAO\xc3\xa9";
+        for (char& b : bytes) {
+            const auto r = std::uniform_int_distribution<std::size_t>(0, kSteering.size() + 40)(rng);
+            b = r < kSteering.size() ? kSteering[r] : static_cast<char>(rng());
+        }
+        for (const Source source : {Source::Terminal, Source::Pipe}) {
+            Harness whole(source);
+            whole.feed(bytes, 0);
+            Harness cut(source);
+            for (std::size_t at = 0; at < bytes.size();) {
+                const std::size_t n = std::min<std::size_t>(bytes.size() - at, 1 + rng() % 7);
+                cut.feed(std::string_view(bytes).substr(at, n), 0);
+                at += n;
+            }
+            EXPECT_EQ(cut.finish().events(), whole.finish().events()) << "seed " << seed;
+            EXPECT_EQ(whole.decoder().deadline(), std::nullopt);
+        }
+    }
 }
 
 TEST(TerminalInput, FinishStartsAfresh) {
