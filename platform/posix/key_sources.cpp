@@ -28,6 +28,12 @@ bool KeySource::read(int timeout_ms, std::vector<TerminalEvent>& events) {
     return read_now(events);
 }
 
+bool KeySource::ready_now() const {
+    if (ended_) return false;
+    pollfd p{fd_, POLLIN, 0};
+    return posix_calls().poll(&p, 1, 0) > 0;
+}
+
 bool KeySource::read_now(std::vector<TerminalEvent>& events) {
     if (ended_) return false;
     std::array<std::byte, kReadChunk> buffer;

@@ -42,6 +42,8 @@ class KeySource {
     // Whether a wait is to poll the input for bytes.
     virtual bool wants_bytes() const = 0;
 
+    // Whether bytes (or the end) are waiting to be read now.
+    bool ready_now() const;
     // Reads once, after waiting up to `timeout_ms` for bytes. False when
     // nothing came; then `ended()` tells whether anything ever will.
     bool read(int timeout_ms, std::vector<TerminalEvent>& events);

@@ -322,7 +322,12 @@ bool TerminalHost::wait_for_input(DWORD milliseconds) {
 bool TerminalHost::look(bool input_ready, AfterLock& after) {
     if (program_woken_ || signals_noted(SignalQueue::Program)) handle_signals();
     std::vector<TerminalEvent> events;
-    if (input_ready) keys_->read_ready(events);
+    // While typed keys wait to be handed over (a paste), the wait that hands
+    // one over polls no more: what came meanwhile is looked for here, so that
+    // Ctrl+C still acts at once.
+    if (input_ready || (keys_->has_kept() && keys_->keys_act_on_arrival() && keys_->ready_now())) {
+        keys_->read_ready(events);
+    }
     keys_->settle(events);
     if (!events.empty()) take_events(events, after);
     // A terminal that hung up has nobody left to type: the end comes at once.

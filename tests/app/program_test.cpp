@@ -276,6 +276,36 @@ TEST_F(OnATerminal, KeysTypedAheadInOneGoEndWithTheirEscape) {
     EXPECT_EQ(shown(pty_), expected_.rows());
 }
 
+// However much is pasted at once, no key is lost: the first field of a paste
+// of 100,000 characters, its first character, is the number.
+TEST_F(OnATerminal, AHundredThousandCharacterPasteArrivesWhole) {
+    pty_.type_reading("\x1b[200~5" + std::string(99999, ',') + "\x1b[201~\r");
+    pty_.type("2\r");
+    const bool answered = pty_.read_until([&] {
+        for (int y = 1; y + 1 < kRows; ++y) {
+            if (pty_.screen().text(y - 1) == std::string(kBasePrompt) + "2" && pty_.screen().text(y) == "d1 d0 d1" &&
+                pty_.screen().text(y + 1) == kExitHint) {
+                return true;
+            }
+        }
+        return false;
+    });
+    EXPECT_TRUE(answered) << dump(shown(pty_));
+}
+
+// Control strings that arrive between typed keys (late replies to a query, or
+// pasted) leave the line as the keys made it.
+TEST_F(OnATerminal, ControlStringsBetweenKeysLeaveTheLineUnchanged) {
+    pty_.type("12");
+    pty_.type("\x1b]11;rgb:0000/0000/0000\x1b\\");
+    pty_.type("\x1bP1$r0m\x1b\\");
+    pty_.type("\x1b_Gi=1;OK\x1b\\");
+    pty_.type("3\r10\r");
+    expected_.drop_last();
+    expected_.pass("123", "10", "d1 d2 d3 ");
+    expect_screen(pty_, expected_, 0);
+}
+
 TEST_F(OnATerminal, CtrlCAtAPromptEndsTheProgramAndGivesTheTerminalBack) {
     pty_.type("12");
     expected_.drop_last();

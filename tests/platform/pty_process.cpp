@@ -152,6 +152,20 @@ void PtyProcess::start(const std::string& program, const std::vector<std::string
 
 void PtyProcess::type(std::string_view bytes) { write_fully(master_, bytes); }
 
+void PtyProcess::type_reading(std::string_view bytes) {
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    while (!bytes.empty() && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{master_, POLLIN | POLLOUT, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        if ((p.revents & POLLIN) != 0) take(master_, terminal_bytes_, true);
+        if ((p.revents & POLLOUT) != 0) {
+            const ssize_t n = ::write(master_, bytes.data(), std::min<std::size_t>(bytes.size(), 256));
+            if (n > 0) bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+    }
+    check(bytes.empty(), "typing timed out");
+}
+
 void PtyProcess::signal(int number) { check(::kill(pid_, number) == 0, "kill"); }
 
 void PtyProcess::close_terminal() {

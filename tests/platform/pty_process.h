@@ -75,6 +75,9 @@ class PtyProcess {
 
     // Bytes typed on the terminal.
     void type(std::string_view bytes);
+    // Bytes typed on the terminal, more than it holds at once: what the
+    // program sends meanwhile is read, so that neither side waits on the other.
+    void type_reading(std::string_view bytes);
     void signal(int number);
     // The terminal's other side is closed, as when its window closes: the
     // program's terminal hangs up. Nothing more is read from it.

@@ -476,6 +476,65 @@ TEST_F(HostTest, ATerminalSleepLastsTheTimeGivenAndHandsOverOneKey) {
     EXPECT_EQ(model.input_count(), 0u);
 }
 
+// A key typed while the program waits on the input handle ends the wait at
+// once, and its echo goes out at the start of the program's next wait: no poll
+// of either wait runs out its time.
+TEST_F(HostTest, AKeyTypedDuringAWaitOnTheInputEndsItAndItsEchoGoesOutAtTheNext) {
+    start_on_terminal(20, 5);
+    answer_queries();
+    Sleep(0);
+    pump();
+    static int master_fd;
+    static int polls;
+    static int timed_out;
+    master_fd = master;
+    polls = timed_out = 0;
+    // The key is typed when the wait first polls.
+    posix_calls().poll = [](pollfd* fds, nfds_t count, int timeout_ms) {
+        if (polls++ == 0) {
+            EXPECT_EQ(::write(master_fd, "7", 1), 1);
+        }
+        const int ready = ::poll(fds, count, timeout_ms);
+        if (ready == 0) ++timed_out;
+        return ready;
+    };
+    EXPECT_EQ(WaitForSingleObject(in(), kLongWait), WAIT_OBJECT_0);
+    EXPECT_EQ(timed_out, 0);
+    EXPECT_EQ(key_chars(host->console()), "7");
+    // The program echoes it and waits for the next key.
+    count_writes();
+    write_text({0, 0}, "7");
+    static int writes_before_poll;
+    writes_before_poll = -1;
+    posix_calls().poll = [](pollfd* fds, nfds_t count, int timeout_ms) {
+        if (writes_before_poll < 0) writes_before_poll = g_writes;
+        return ::poll(fds, count, timeout_ms);
+    };
+    EXPECT_EQ(WaitForSingleObject(in(), 0), WAIT_TIMEOUT);
+    EXPECT_EQ(writes_before_poll, 1);
+    pump();
+    EXPECT_EQ(screen->text(0), "7");
+}
+
+// A paste far longer than the program's key queue is handed over key by key:
+// every key arrives, in order.
+TEST_F(HostTest, ALongPasteArrivesWhole) {
+    start_on_terminal(20, 5);
+    answer_queries();
+    std::string text;
+    for (int i = 0; i < 5000; ++i)
+        text += static_cast<char>('0' + i % 10);
+    std::thread typist([&] { type("\x1b[200~" + text + "\x1b[201~"); });
+    ConsoleModel& model = host->console();
+    std::string keys;
+    for (int waits = 0; keys.size() < text.size() && waits < 100000; ++waits) {
+        WaitForSingleObject(in(), 25);
+        keys += key_chars(model);
+    }
+    typist.join();
+    EXPECT_EQ(keys, text);
+}
+
 TEST_F(HostTest, ALoneEscapeBecomesEscapeAfterTheTimeoutWithinAWait) {
     start_on_terminal(10, 3);
     type("\x1b");
