@@ -7,11 +7,18 @@
   passes   scripted conversion passes per second through pipes, beside bc
            converting the same pairs in one process (obase=B, then N); the
            digits of both must be the same
+  echo     time from a typed key to its echo, median and 99th percentile over
+           keys typed with random gaps, beside the same readline program
+  answer   time from the Enter after the base to the answer line, beside bc
+           answering the same number on a pseudo-terminal
   startup  time from start to the first prompt and peak resident memory,
-           beside bc's time to its first answer and its peak
-  idle     CPU time while waiting at a prompt and at "<Esc> for exit"
+           beside bc's time to its first answer and its peak, in alternating
+           runs
+  idle     CPU time while waiting at a prompt and at "<Esc> for exit", beside
+           a bare poll loop of the same period
 
-Usage: measure.py BASECONV READLINE_PEER [--passes N] [--seed S] [--rounds R] [--idle SECONDS]
+Usage: measure.py BASECONV READLINE_PEER POLL_PEER [--passes N] [--seed S] [--rounds R] [--idle SECONDS]
+                  [--keys N] [--answers N] [--starts N]
 Prints a Markdown table on standard output; progress goes to standard error.
 """
 import argparse
@@ -160,6 +167,68 @@ def key_costs(argv, label, chars=10, left=b"\x1b[D"):
         p.kill()
 
 
+def echo_latency(argv, label, keys, seed):
+    """Seconds from writing a key to its echo, for `keys` letters typed with
+    random gaps of up to 20 ms (a letter appears in no sequence the programs
+    send, so its byte is its echo). Returns (median, 99th percentile)."""
+    rng = random.Random(seed)
+    p = PtyProgram(argv)
+    try:
+        p.read_until(PROMPT_END)
+        p.settle(0.3)
+        times = []
+        for i in range(keys):
+            if i % 60 == 59:  # a fresh line now and then: the same work per key
+                p.type(b"\x1b" if argv[0].endswith("baseconv") else b"\x15")
+                p.settle(0.3)
+            time.sleep(rng.uniform(0.0, 0.02))
+            p.seen = b""
+            start = time.monotonic()
+            p.type(b"x")
+            p.read_until(b"x")
+            times.append(time.monotonic() - start)
+        times.sort()
+        result = (statistics.median(times), times[int(len(times) * 0.99)])
+        log(f"echo {label}: median {result[0] * 1000:.3f} ms, p99 {result[1] * 1000:.3f} ms")
+        return result
+    finally:
+        p.kill()
+
+
+def answer_latency(baseconv, bc, runs):
+    """Median seconds from the Enter after the base to the answer line, and
+    from the Enter after a number to bc's answer in the same base, alternating."""
+    ours, theirs = [], []
+    p = PtyProgram([baseconv])
+    q = PtyProgram([bc, "-q"])
+    try:
+        p.read_until(PROMPT_END)
+        q.type(b"obase=16\r")
+        q.settle(0.3)
+        for i in range(runs):
+            p.type(b"255\r")
+            p.read_until(b"?")
+            p.settle(0.1)
+            p.seen = b""
+            start = time.monotonic()
+            p.type(b"16\r")
+            p.read_until(b"d15 d15")
+            ours.append(time.monotonic() - start)
+            p.read_until(EXIT_HINT_END)
+            p.type(b" ")
+            p.read_until(PROMPT_END)
+            start = time.monotonic()
+            q.type(b"255\r")
+            q.read_until(b"FF")
+            theirs.append(time.monotonic() - start)
+        result = (statistics.median(ours), statistics.median(theirs))
+        log(f"answer: baseconv {result[0] * 1000:.3f} ms, bc {result[1] * 1000:.3f} ms")
+        return result
+    finally:
+        p.kill()
+        q.kill()
+
+
 def idle_cpu(argv, seconds):
     p = PtyProgram(argv)
     try:
@@ -176,6 +245,20 @@ def idle_cpu(argv, seconds):
         at_exit_hint = (p.cpu_seconds() - start) / seconds
         log(f"idle: prompt {at_prompt:.5f}, exit hint {at_exit_hint:.5f}")
         return at_prompt, at_exit_hint
+    finally:
+        p.kill()
+
+
+def idle_poll_loop(poll_peer, period_ms, seconds):
+    """CPU share of a bare poll loop waking every period_ms."""
+    p = PtyProgram([poll_peer, str(period_ms)])
+    try:
+        time.sleep(0.3)
+        start = p.cpu_seconds()
+        time.sleep(seconds)
+        share = (p.cpu_seconds() - start) / seconds
+        log(f"idle poll loop {period_ms} ms: {share:.5f}")
+        return share
     finally:
         p.kill()
 
@@ -319,7 +402,7 @@ def passes(baseconv, bc, count, seed, rounds):
     return count / ours, count / theirs, round(ours_peak), round(bc_peak)
 
 
-def startup(baseconv, bc, runs=30):
+def startup(baseconv, bc, runs):
     """Medians of the time to the first prompt (to bc's first answer) and of
     the peak resident memory at that moment."""
     ours, theirs, ours_peak, bc_peak = [], [], [], []
@@ -342,6 +425,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("baseconv")
     parser.add_argument("readline_peer")
+    parser.add_argument("poll_peer")
+    parser.add_argument("--keys", type=int, default=2000)
+    parser.add_argument("--answers", type=int, default=51)
+    parser.add_argument("--starts", type=int, default=51)
     parser.add_argument("--passes", type=int, default=10000)
     parser.add_argument("--seed", type=int, default=12)
     parser.add_argument("--idle", type=float, default=10.0)
@@ -355,8 +442,13 @@ def main():
     ours_keys = key_costs([baseconv], "baseconv")
     readline_keys = key_costs([os.path.abspath(args.readline_peer)], "readline")
     ours_rate, bc_rate, ours_rss, bc_rss = passes(baseconv, bc, args.passes, args.seed, args.rounds)
-    ours_start, bc_start, ours_rss1, bc_rss1 = startup(baseconv, bc)
+    ours_start, bc_start, ours_rss1, bc_rss1 = startup(baseconv, bc, args.starts)
+    ours_echo = echo_latency([baseconv], "baseconv", args.keys, args.seed)
+    readline_echo = echo_latency([os.path.abspath(args.readline_peer)], "readline", args.keys, args.seed)
+    ours_answer, bc_answer = answer_latency(baseconv, bc, args.answers)
     idle_prompt, idle_hint = idle_cpu([baseconv], args.idle)
+    poll_prompt = idle_poll_loop(os.path.abspath(args.poll_peer), 25, args.idle)
+    poll_hint = idle_poll_loop(os.path.abspath(args.poll_peer), 50, args.idle)
 
     rows = [
         ("bytes to the terminal per key, end of line", f"{ours_keys['end'][0]:.1f}", f"{readline_keys['end'][0]:.1f}"),
@@ -378,16 +470,31 @@ def main():
         ),
         (f"peak resident memory, {args.passes} passes (KiB)", f"{ours_rss}", f"{bc_rss}"),
         ("peak resident memory at the first prompt / first answer (KiB)", f"{ours_rss1:.0f}", f"{bc_rss1:.0f}"),
-        ("start to first prompt / first answer (ms, median of 30)", f"{ours_start * 1000:.2f}", f"{bc_start * 1000:.2f}"),
-        (f"CPU while idle at a prompt ({args.idle:.0f} s)", f"{idle_prompt * 100:.3f} %", ""),
-        (f'CPU while idle at "<Esc> for exit" ({args.idle:.0f} s)', f"{idle_hint * 100:.3f} %", ""),
+        (
+            f"start to first prompt / first answer (ms, median of {args.starts} alternating runs)",
+            f"{ours_start * 1000:.2f}",
+            f"{bc_start * 1000:.2f}",
+        ),
+        (f"key to echo, median of {args.keys} keys (ms)", f"{ours_echo[0] * 1000:.3f}", f"{readline_echo[0] * 1000:.3f}"),
+        (f"key to echo, 99th percentile of {args.keys} keys (ms)", f"{ours_echo[1] * 1000:.3f}", f"{readline_echo[1] * 1000:.3f}"),
+        (
+            f"Enter of the base to the answer line (ms, median of {args.answers})",
+            f"{ours_answer * 1000:.3f}",
+            f"{bc_answer * 1000:.3f}",
+        ),
+        (f"CPU while idle at a prompt ({args.idle:.0f} s; peer: a 25 ms poll loop)", f"{idle_prompt * 100:.3f} %", f"{poll_prompt * 100:.3f} %"),
+        (
+            f'CPU while idle at "<Esc> for exit" ({args.idle:.0f} s; peer: a 50 ms poll loop)',
+            f"{idle_hint * 100:.3f} %",
+            f"{poll_hint * 100:.3f} %",
+        ),
     ]
     print("| measure | baseconv | peer |")
     print("|---|---|---|")
     for name, ours, peer in rows:
         print(f"| {name} | {ours} | {peer} |")
     print()
-    print("Peers: GNU readline (keys), bc (passes, start-up, memory).")
+    print("Peers: GNU readline (keys, echo), bc (passes, answer, start-up, memory), a bare poll loop (idle).")
 
 
 if __name__ == "__main__":
