@@ -67,7 +67,8 @@ ConsoleModel* keyboard(HANDLE handle, ConsoleCall call) {
     return host != nullptr ? &host->console() : nullptr;
 }
 
-ConsoleModel* either(HANDLE handle, ConsoleCall call) {
+// The screen or the keyboard, whichever `handle` names, for the mode calls.
+ConsoleModel* screen_or_keyboard(HANDLE handle, ConsoleCall call) {
     return handle == output_handle() ? screen(handle, call) : keyboard(handle, call);
 }
 
@@ -123,14 +124,14 @@ HANDLE GetStdHandle(DWORD std_handle) {
 }
 
 BOOL GetConsoleMode(HANDLE console, DWORD* mode) {
-    ConsoleModel* m = platform::either(console, ConsoleCall::GetConsoleMode);
+    ConsoleModel* m = platform::screen_or_keyboard(console, ConsoleCall::GetConsoleMode);
     if (m == nullptr || mode == nullptr) return FALSE;
     *mode = console == platform::output_handle() ? m->output_mode() : m->input_mode();
     return TRUE;
 }
 
 BOOL SetConsoleMode(HANDLE console, DWORD mode) {
-    ConsoleModel* m = platform::either(console, ConsoleCall::SetConsoleMode);
+    ConsoleModel* m = platform::screen_or_keyboard(console, ConsoleCall::SetConsoleMode);
     if (m == nullptr) return FALSE;
     if (console == platform::output_handle()) {
         m->set_output_mode(mode);
