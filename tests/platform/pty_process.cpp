@@ -1,5 +1,7 @@
 #include "tests/platform/pty_process.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -238,9 +240,17 @@ void PtyProcess::take_what_is_left() {
 }
 
 bool PtyProcess::read_until(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    // A program that keeps sending is working, however slowly a loaded or
+    // instrumented build goes: the wait gives up after kTimeout without
+    // anything sent, or after kLongestRead in all.
+    const auto start = std::chrono::steady_clock::now();
+    auto deadline = start + kTimeout;
     while (!done()) {
+        const std::size_t sent = terminal_bytes_.size() + output_bytes_.size();
         if (!pump(deadline)) return done();
+        if (terminal_bytes_.size() + output_bytes_.size() != sent) {
+            deadline = std::min(std::chrono::steady_clock::now() + kTimeout, start + kLongestRead);
+        }
     }
     return true;
 }

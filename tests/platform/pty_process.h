@@ -55,6 +55,7 @@ class PtyProcess {
     };
 
     static constexpr std::chrono::seconds kTimeout{10};
+    static constexpr std::chrono::seconds kLongestRead{90};
 
     // A terminal of this size whose modes are the usual ones of a login shell's
     // terminal (canonical input, echo, signals, output processing).
@@ -86,7 +87,8 @@ class PtyProcess {
     // SIGWINCH (it has no controlling terminal that would send it).
     void resize(int cols, int rows);
 
-    // Reads what the program sends until `done()` holds; false after kTimeout.
+    // Reads what the program sends until `done()` holds; false once the
+    // program has sent nothing for kTimeout, or after kLongestRead.
     bool read_until(const std::function<bool()>& done);
     // Reads until row `y` of the screen starts with `text`.
     bool read_until_row(int y, std::string_view text);
