@@ -42,10 +42,27 @@ void ScreenFrames::draw(ConsoleModel& model) {
     const SMALL_RECT w = model.window();
     const bool whole = w.Left == 0 && w.Top == 0 && w.Right == model.cols() - 1 && w.Bottom == model.rows() - 1;
     if (whole && !changes.scrolled_off.empty()) scroll_out(model, changes.scrolled_off);
-    if (redraw_ || changes.any_row() || changes.cursor || changes.window || changes.resized ||
-        !changes.scrolled_off.empty()) {
+    const bool every_row = redraw_ || changes.window || changes.resized || !changes.scrolled_off.empty();
+    // The window's rows that changed, as frame rows: only they are compared.
+    int changed_from = 0;
+    int changed_to = 0;
+    if (!every_row) {
+        const int top = w.Top;
+        const int bottom = std::min<int>(w.Bottom, static_cast<int>(changes.rows.size()) - 1);
+        for (int y = top; y <= bottom; ++y) {
+            if (!changes.rows[static_cast<std::size_t>(y)]) continue;
+            if (changed_to == 0) changed_from = y - top;
+            changed_to = y - top + 1;
+        }
+    }
+    if (every_row || changed_to > 0 || changes.cursor) {
         redraw_ = false;
-        renderer_.draw(window_frame(model));
+        Frame frame = window_frame(model);
+        if (!every_row) {
+            frame.changed_from = changed_from;
+            frame.changed_to = changed_to;
+        }
+        renderer_.draw(frame);
     }
     outgoing_ += renderer_.take_output();
 }

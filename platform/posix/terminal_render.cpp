@@ -113,7 +113,10 @@ void TerminalRenderer::draw(const Frame& frame) {
         cursor_shown_ = false;
     }
 
-    for (int y = 0; y < rows_; ++y)
+    const bool every_row = std::exchange(rows_moved_, false) || full;
+    const int first_row = every_row ? 0 : std::clamp(frame.changed_from, 0, rows_);
+    const int end_row = every_row ? rows_ : std::clamp(frame.changed_to, first_row, rows_);
+    for (int y = first_row; y < end_row; ++y)
         draw_row(frame, y);
 
     frame_cursor_.reset();
@@ -294,6 +297,7 @@ void TerminalRenderer::scroll_up(int rows) {
     const auto moved = static_cast<std::ptrdiff_t>(n) * cols_;
     std::move(shown_.begin() + moved, shown_.end(), shown_.begin());
     std::fill(shown_.end() - moved, shown_.end(), kBlank);
+    rows_moved_ = true;
 }
 
 }  // namespace platform

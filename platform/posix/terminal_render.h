@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -29,6 +30,11 @@ struct Frame {
     int cursor_x = 0;
     int cursor_y = 0;
     bool cursor_visible = true;
+    // The rows that may differ from the last frame drawn, [changed_from,
+    // changed_to): the others are taken as shown and not compared, so that a
+    // typed key costs a row, not the screen. Every row unless told.
+    int changed_from = 0;
+    int changed_to = std::numeric_limits<int>::max();
 };
 
 // Gives back what drawing changes in a terminal's state: colours to the
@@ -95,6 +101,9 @@ class TerminalRenderer {
     // False until the first draw after construction or reset; while false,
     // nothing below says anything about the terminal.
     bool known_ = false;
+    // The terminal's rows moved since the last frame (a scroll): the next
+    // draw compares every row, whatever the frame says changed.
+    bool rows_moved_ = false;
     std::vector<ConsoleCell> shown_;
     TermCursor at_;
     std::uint8_t pen_ = 7;

@@ -37,14 +37,29 @@ struct Window {
     Cell& at(int x, int y) { return cells[static_cast<std::size_t>(y * cols + x)]; }
     const Cell& at(int x, int y) const { return cells[static_cast<std::size_t>(y * cols + x)]; }
 
+    // The rows changed since the last frame taken with changed_frame():
+    // [changed_from, changed_to).
+    int changed_from = 0;
+    int changed_to = 0;
+    void mark(int y) {
+        if (changed_from >= changed_to) {
+            changed_from = y;
+            changed_to = y + 1;
+        }
+        changed_from = std::min(changed_from, y);
+        changed_to = std::max(changed_to, y + 1);
+    }
+
     // Bytes from (x, y) on, clipped at the row's end.
     void put(int x, int y, std::string_view bytes, WORD attr = 7) {
+        mark(y);
         for (const char b : bytes) {
             if (x >= cols) break;
             at(x++, y) = {static_cast<std::uint8_t>(b), attr};
         }
     }
     void set_row(int y, std::string_view bytes) {
+        mark(y);
         std::fill_n(&at(0, y), cols, Cell{});
         put(0, y, bytes);
     }
@@ -60,6 +75,14 @@ struct Window {
         return line;
     }
     Frame frame() const { return {cols, rows, cells, cursor_x, cursor_y, cursor_visible}; }
+    // The frame with only the rows changed since the last such frame named.
+    Frame changed_frame() {
+        Frame f = frame();
+        f.changed_from = changed_from;
+        f.changed_to = changed_to;
+        changed_from = changed_to = 0;
+        return f;
+    }
 };
 
 // ---------------------------------------------------------------------------
@@ -258,6 +281,37 @@ TEST_F(RendererBytes, ScrollSendsLineFeedsOnTheBottomRowAndNothingMoreIsRedrawn)
     EXPECT_EQ(renderer.take_output(), "\r\n\n");
     // The terminal already shows the scrolled window: only the cursor moves.
     EXPECT_EQ(draw(), "\x1b[5C");
+}
+
+// Rows outside the changed range are taken as shown: they cost nothing, not
+// even a comparison, however they differ.
+TEST_F(RendererBytes, OnlyTheChangedRowsAreDrawn) {
+    draw();
+    w.set_row(0, "top");
+    w.set_row(2, "low");
+    Frame frame = w.frame();
+    frame.changed_from = 2;
+    frame.changed_to = 3;
+    renderer.draw(frame);
+    EXPECT_EQ(renderer.take_output(), "\x1b[3Hlow\x1b[H");
+    frame.changed_from = frame.changed_to = 0;
+    renderer.draw(frame);
+    EXPECT_EQ(renderer.take_output(), "");
+    EXPECT_EQ(draw(), "top\r");
+}
+
+// A scroll moves what the terminal shows: the next frame is compared row for
+// row whatever it says changed.
+TEST_F(RendererBytes, AfterAScrollEveryRowIsCompared) {
+    w.set_row(0, "one");
+    w.set_row(1, "two");
+    draw();
+    renderer.scroll_up(1);
+    renderer.take_output();
+    Frame frame = w.frame();
+    frame.changed_from = frame.changed_to = 0;
+    renderer.draw(frame);
+    EXPECT_EQ(renderer.take_output(), "\x1b[Hone\r\ntwo\x1b[H");
 }
 
 TEST_F(RendererBytes, ScrollResetsColoursSoNewLinesAreBlankAndIsCappedAtTheScreen) {
@@ -532,10 +586,12 @@ TEST_F(Emulated, CursorOutsideASmallerFrameIsNotShown) {
 
 // Random edits of a window, drawn and scrolled as the host does; the emulator
 // must show the window after every frame.
-class RandomFrames : public ::testing::TestWithParam<std::tuple<int, int, unsigned>> {};
+// With `changed_rows`, each frame names the rows edited since the last one,
+// as the host's frames do; the scrolls name none.
+class RandomFrames : public ::testing::TestWithParam<std::tuple<int, int, unsigned, bool>> {};
 
 TEST_P(RandomFrames, EmulatorShowsEveryFrame) {
-    const auto [cols, rows, seed] = GetParam();
+    const auto [cols, rows, seed, changed_rows] = GetParam();
     std::mt19937 rng(seed);
     auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     constexpr WORD kAttrs[] = {0x07, 0x07, 0x07, 0x1E, 0x70, 0x0C, 0x4F, 0x87, 0x00, 0xFF};
@@ -588,7 +644,7 @@ TEST_P(RandomFrames, EmulatorShowsEveryFrame) {
                     w.cursor_visible = !w.cursor_visible;
                     break;
                 case 8: {  // a whole-buffer scroll: pending cells first, then the scroll
-                    renderer.draw(w.frame());
+                    renderer.draw(changed_rows ? w.changed_frame() : w.frame());
                     term.feed(renderer.take_output());
                     const int n = pick(1, rows + 1);
                     for (int y = 0; y < std::min(n, rows); ++y)
@@ -599,7 +655,11 @@ TEST_P(RandomFrames, EmulatorShowsEveryFrame) {
                     break;
                 }
                 case 9:
-                    if (pick(0, 3) == 0) std::fill(w.cells.begin(), w.cells.end(), Cell{});
+                    if (pick(0, 3) == 0) {
+                        std::fill(w.cells.begin(), w.cells.end(), Cell{});
+                        w.mark(0);
+                        w.mark(rows - 1);
+                    }
                     break;
                 case 10:
                 case 11: {  // cells inserted or deleted inside a row, its tail moving along
@@ -607,6 +667,7 @@ TEST_P(RandomFrames, EmulatorShowsEveryFrame) {
                     const int x = pick(0, cols - 1);
                     const int n = pick(1, 9);
                     const auto row = w.cells.begin() + y * cols;
+                    w.mark(y);
                     if (pick(0, 1) == 0) {
                         std::shift_right(row + x, row + cols, n);
                         w.put(x, y, bytes(std::min(n, cols - x)), attr());
@@ -620,7 +681,7 @@ TEST_P(RandomFrames, EmulatorShowsEveryFrame) {
                 }
             }
         }
-        renderer.draw(w.frame());
+        renderer.draw(changed_rows ? w.changed_frame() : w.frame());
         const std::string sent = renderer.take_output();
         term.feed(sent);
         ASSERT_TRUE(shows(term, w)) << "step " << step << ", last frame sent " << ::testing::PrintToString(sent);
@@ -634,8 +695,10 @@ TEST_P(RandomFrames, EmulatorShowsEveryFrame) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RandomFrames,
-                         ::testing::Values(std::make_tuple(12, 5, 1u), std::make_tuple(12, 5, 2u),
-                                           std::make_tuple(1, 3, 3u), std::make_tuple(80, 25, 4u),
-                                           std::make_tuple(7, 1, 5u)));
+                         ::testing::Values(std::make_tuple(12, 5, 1u, false), std::make_tuple(12, 5, 2u, false),
+                                           std::make_tuple(1, 3, 3u, false), std::make_tuple(80, 25, 4u, false),
+                                           std::make_tuple(7, 1, 5u, false), std::make_tuple(12, 5, 6u, true),
+                                           std::make_tuple(1, 3, 7u, true), std::make_tuple(80, 25, 8u, true),
+                                           std::make_tuple(7, 1, 9u, true)));
 
 }  // namespace
