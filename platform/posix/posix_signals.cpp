@@ -139,9 +139,21 @@ bool catch_unless_ignored(int number, const struct sigaction& action) {
     return false;
 }
 
-bool make_wake_pipes() {
+void drain(int fd) {
+    std::array<char, 64> bytes;
+    while (posix_calls().read(fd, bytes.data(), bytes.size()) > 0) {
+    }
+}
+
+// The wake-up pipe of each queue whose signals are caught: a new one, or the
+// one of an earlier watch emptied of what that left behind.
+bool make_wake_pipes(bool terminals) {
     for (std::size_t q = 0; q < kQueues; ++q) {
-        if (g_wake_read[q] >= 0) continue;
+        if (!terminals && q == index_of(SignalQueue::Program)) continue;
+        if (g_wake_read[q] >= 0) {
+            drain(g_wake_read[q]);
+            continue;
+        }
         int fds[2];
         if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return false;
         g_wake_read[q] = fds[0];
@@ -150,20 +162,12 @@ bool make_wake_pipes() {
     return true;
 }
 
-void drain(int fd) {
-    std::array<char, 64> bytes;
-    while (posix_calls().read(fd, bytes.data(), bytes.size()) > 0) {
-    }
-}
-
 }  // namespace
 
 bool watch_signals(bool terminals) {
     if (g_watching) return true;
-    if (!make_wake_pipes()) return false;
     g_noted = 0;
-    for (int fd : g_wake_read)
-        drain(fd);
+    if (!make_wake_pipes(terminals)) return false;
 
     struct sigaction note {};
     note.sa_handler = note_signal;

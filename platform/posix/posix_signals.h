@@ -56,7 +56,8 @@ class HostSignals {
 // wake-up descriptor of its queue readable. With `terminals` (a terminal is
 // in use), the signals that change the console (the Program queue) too, and
 // every other signal whose default action ends the process for the terminal
-// rescue; without, those keep their usual actions. SIGPIPE is
+// rescue; without, those keep their usual actions and have no wake-up pipe.
+// SIGPIPE is
 // ignored (a write to a pipe without a reader fails with EPIPE instead). A
 // signal found ignored stays ignored: whoever started the program (nohup, a
 // shell starting a background job) meant it to survive that signal.
@@ -75,7 +76,8 @@ bool signal_ignored(HostSignal signal);
 sigset_t signals_of(SignalQueue queue);
 
 // Readable while signals of the queue are noted and not yet taken; -1 when
-// not watching.
+// not watching, or when the queue's signals are not caught (the Program
+// queue's without a terminal): nothing to wait for.
 int signal_wake_fd(SignalQueue queue);
 // The queue's signals noted since the last call, which are then forgotten.
 // Makes no system call when none is noted, unless `woken` says that the
