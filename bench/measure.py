@@ -90,13 +90,23 @@ class PtyProgram:
         return data
 
     def read_until(self, marker, timeout=5.0):
+        """Reads until `marker` (bytes or a pattern) has come; what came after
+        it stays for the next look."""
         deadline = time.monotonic() + timeout
-        while not (marker.search(self.seen) if isinstance(marker, re.Pattern) else marker in self.seen):
+        while True:
+            if isinstance(marker, re.Pattern):
+                found = marker.search(self.seen)
+                end = found.end() if found else -1
+            else:
+                at = self.seen.find(marker)
+                end = at + len(marker) if at >= 0 else -1
+            if end >= 0:
+                self.seen = self.seen[end:]
+                return
             left = deadline - time.monotonic()
             if left <= 0:
                 raise RuntimeError(f"no {marker!r} from pid {self.pid}; saw {self.seen[-200:]!r}")
             self._read(left)
-        self.seen = b""
 
     def settle(self, first_timeout=2.0):
         """Everything the last input caused: up to the first byte, then until quiet."""
@@ -167,32 +177,40 @@ def key_costs(argv, label, chars=10, left=b"\x1b[D"):
         p.kill()
 
 
-def echo_latency(argv, label, keys, seed):
-    """Seconds from writing a key to its echo, for `keys` letters typed with
-    random gaps of up to 20 ms (a letter appears in no sequence the programs
-    send, so its byte is its echo). Returns (median, 99th percentile)."""
+def echo_latencies(programs, keys, seed):
+    """Seconds from writing a key to its echo, for `keys` letters typed into
+    each program with random gaps of up to 20 ms, the programs taking turns
+    key by key so that a burst of load falls on all alike (a letter appears in
+    no sequence the programs send, so its byte is its echo). `programs` maps a
+    label to (argv, the key that empties the line). Returns, per label,
+    (median, 99th percentile)."""
     rng = random.Random(seed)
-    p = PtyProgram(argv)
+    running = {label: (PtyProgram(argv), clear) for label, (argv, clear) in programs.items()}
     try:
-        p.read_until(PROMPT_END)
-        p.settle(0.3)
-        times = []
+        for p, _ in running.values():
+            p.read_until(PROMPT_END)
+            p.settle(0.3)
+        times = {label: [] for label in running}
         for i in range(keys):
-            if i % 60 == 59:  # a fresh line now and then: the same work per key
-                p.type(b"\x1b" if argv[0].endswith("baseconv") else b"\x15")
-                p.settle(0.3)
-            time.sleep(rng.uniform(0.0, 0.02))
-            p.seen = b""
-            start = time.monotonic()
-            p.type(b"x")
-            p.read_until(b"x")
-            times.append(time.monotonic() - start)
-        times.sort()
-        result = (statistics.median(times), times[int(len(times) * 0.99)])
-        log(f"echo {label}: median {result[0] * 1000:.3f} ms, p99 {result[1] * 1000:.3f} ms")
-        return result
+            for label, (p, clear) in running.items():
+                if i % 60 == 59:  # a fresh line now and then: the same work per key
+                    p.type(clear)
+                    p.settle(0.3)
+                time.sleep(rng.uniform(0.0, 0.02))
+                p.seen = b""
+                start = time.monotonic()
+                p.type(b"x")
+                p.read_until(b"x")
+                times[label].append(time.monotonic() - start)
+        results = {}
+        for label, t in times.items():
+            t.sort()
+            results[label] = (statistics.median(t), t[int(len(t) * 0.99)])
+            log(f"echo {label}: median {results[label][0] * 1000:.3f} ms, p99 {results[label][1] * 1000:.3f} ms")
+        return results
     finally:
-        p.kill()
+        for p, _ in running.values():
+            p.kill()
 
 
 def answer_latency(baseconv, bc, runs):
@@ -231,36 +249,32 @@ def answer_latency(baseconv, bc, runs):
         q.kill()
 
 
-def idle_cpu(argv, seconds):
+def idle_cpu(argv, poll_peer, seconds):
+    """CPU share while waiting at a prompt and at "<Esc> for exit", each
+    measured over the same seconds as a bare poll loop of the same period
+    (25 ms, 50 ms) running beside it."""
+
+    def beside(p, period_ms):
+        loop = PtyProgram([poll_peer, str(period_ms)])
+        try:
+            time.sleep(0.3)
+            start, loop_start = p.cpu_seconds(), loop.cpu_seconds()
+            time.sleep(seconds)
+            return (p.cpu_seconds() - start) / seconds, (loop.cpu_seconds() - loop_start) / seconds
+        finally:
+            loop.kill()
+
     p = PtyProgram(argv)
     try:
         p.read_until(PROMPT_END)
         p.settle(0.3)
-        start = p.cpu_seconds()
-        time.sleep(seconds)
-        at_prompt = (p.cpu_seconds() - start) / seconds
+        at_prompt = beside(p, 25)
         p.type(b"5\r2\r")
         p.read_until(EXIT_HINT_END)
         p.settle(0.3)
-        start = p.cpu_seconds()
-        time.sleep(seconds)
-        at_exit_hint = (p.cpu_seconds() - start) / seconds
-        log(f"idle: prompt {at_prompt:.5f}, exit hint {at_exit_hint:.5f}")
+        at_exit_hint = beside(p, 50)
+        log(f"idle: prompt {at_prompt}, exit hint {at_exit_hint}")
         return at_prompt, at_exit_hint
-    finally:
-        p.kill()
-
-
-def idle_poll_loop(poll_peer, period_ms, seconds):
-    """CPU share of a bare poll loop waking every period_ms."""
-    p = PtyProgram([poll_peer, str(period_ms)])
-    try:
-        time.sleep(0.3)
-        start = p.cpu_seconds()
-        time.sleep(seconds)
-        share = (p.cpu_seconds() - start) / seconds
-        log(f"idle poll loop {period_ms} ms: {share:.5f}")
-        return share
     finally:
         p.kill()
 
@@ -282,7 +296,8 @@ def run_piped(argv, data, env=None, ready=None, finish=b"", until=None, then_kil
     read from the live process and `finish` is written before the input is
     closed. With `until`, the time is the time to its first appearance in the
     output; with then_kill the program is then ended with SIGTERM.
-    Returns (output, seconds, wait status, peak resident KiB or None)."""
+    Returns (output, seconds, wait status, peak resident KiB or None, CPU
+    seconds: user and system time from wait4)."""
     in_r, in_w = os.pipe()
     out_r, out_w = os.pipe()
     start = time.perf_counter()
@@ -335,11 +350,11 @@ def run_piped(argv, data, env=None, ready=None, finish=b"", until=None, then_kil
                 waiting_for_ready = False
                 peak = peak_rss_kib(pid)
                 pending = memoryview(finish)
-    _, status, _ = os.wait4(pid, 0)
+    _, status, usage = os.wait4(pid, 0)
     wall = time.perf_counter() - start
     os.close(out_r)
     close_input()
-    return bytes(out), seen_at if seen_at is not None else wall, status, peak
+    return bytes(out), seen_at if seen_at is not None else wall, status, peak, usage.ru_utime + usage.ru_stime
 
 
 DIGIT_LINE = re.compile(rb"^(?:d\d+ )+$")
@@ -366,19 +381,19 @@ def bc_digits(output, pairs):
 
 def passes_once(baseconv, bc, pairs):
     """One round: baseconv, then bc, on the same pairs. Returns their wall
-    times and peak resident memory."""
+    times, peak resident memory and CPU times."""
     count = len(pairs)
     typed = b" ".join(f"{n}\n{b}\n".encode() for n, b in pairs)
     bc_input = "".join(f"obase={b}\n{n}\n" for n, b in pairs).encode()
 
     # The peak memory is read at the last "<Esc> for exit", before the Escape.
-    out, wall, status, peak = run_piped(
+    out, wall, status, peak, cpu = run_piped(
         [baseconv], typed, ready=lambda out: out.count(EXIT_HINT_LINE) == count, finish=ESC
     )
     if not os.WIFEXITED(status) or os.WEXITSTATUS(status) != 0:
         raise RuntimeError(f"baseconv ended with status {status}")
     ours = baseconv_digits(out)
-    bc_out, bc_wall, bc_status, bc_peak = run_piped(
+    bc_out, bc_wall, bc_status, bc_peak, bc_cpu = run_piped(
         [bc, "-q"],
         bc_input,
         env={"PATH": "/usr/bin:/bin", "BC_LINE_LENGTH": "0"},
@@ -390,18 +405,19 @@ def passes_once(baseconv, bc, pairs):
     if ours != theirs:
         first = next(i for i, (a, b) in enumerate(zip(ours, theirs)) if a != b) if len(ours) == len(theirs) else -1
         raise RuntimeError(f"digits differ: {len(ours)} against {len(theirs)} lines, first difference {first}")
-    log(f"passes: baseconv {wall:.3f} s, bc {bc_wall:.3f} s, {count} identical digit lines")
-    return wall, bc_wall, peak, bc_peak
+    log(f"passes: baseconv {wall:.3f} s ({cpu:.3f} s CPU), bc {bc_wall:.3f} s ({bc_cpu:.3f} s CPU), {count} identical digit lines")
+    return wall, bc_wall, peak, bc_peak, cpu, bc_cpu
 
 
 def passes(baseconv, bc, count, seed, rounds):
-    """Passes per second of each, from the median of `rounds` rounds taken in
-    turn, so that a burst of load on a shared machine falls on both alike."""
+    """Passes per second of each (wall clock, and per CPU second), from the
+    medians of `rounds` rounds taken in turn, so that a burst of load on a
+    shared machine falls on both alike."""
     rng = random.Random(seed)
     pairs = [(rng.randint(0, MAX_VALUE), rng.randint(2, BC_MAX_BASE)) for _ in range(count)]
     results = [passes_once(baseconv, bc, pairs) for _ in range(rounds)]
-    ours, theirs, ours_peak, bc_peak = (statistics.median(column) for column in zip(*results))
-    return count / ours, count / theirs, round(ours_peak), round(bc_peak)
+    ours, theirs, ours_peak, bc_peak, ours_cpu, bc_cpu = (statistics.median(column) for column in zip(*results))
+    return count / ours, count / theirs, round(ours_peak), round(bc_peak), count / ours_cpu, count / bc_cpu
 
 
 def startup(baseconv, bc, runs):
@@ -409,10 +425,10 @@ def startup(baseconv, bc, runs):
     the peak resident memory at that moment."""
     ours, theirs, ours_peak, bc_peak = [], [], [], []
     for _ in range(runs):
-        _, t, _, peak = run_piped([baseconv], b"", until=FIRST_PROMPT, then_kill=True)
+        _, t, _, peak, _ = run_piped([baseconv], b"", until=FIRST_PROMPT, then_kill=True)
         ours.append(t)
         ours_peak.append(peak)
-        _, t, _, peak = run_piped([bc, "-q"], b"0\n", ready=lambda out: out == b"0\n", until=b"0\n")
+        _, t, _, peak, _ = run_piped([bc, "-q"], b"0\n", ready=lambda out: out == b"0\n", until=b"0\n")
         theirs.append(t)
         bc_peak.append(peak)
     return (
@@ -443,14 +459,18 @@ def main():
 
     ours_keys = key_costs([baseconv], "baseconv")
     readline_keys = key_costs([os.path.abspath(args.readline_peer)], "readline")
-    ours_rate, bc_rate, ours_rss, bc_rss = passes(baseconv, bc, args.passes, args.seed, args.rounds)
+    ours_rate, bc_rate, ours_rss, bc_rss, ours_cpu_rate, bc_cpu_rate = passes(
+        baseconv, bc, args.passes, args.seed, args.rounds
+    )
     ours_start, bc_start, ours_rss1, bc_rss1 = startup(baseconv, bc, args.starts)
-    ours_echo = echo_latency([baseconv], "baseconv", args.keys, args.seed)
-    readline_echo = echo_latency([os.path.abspath(args.readline_peer)], "readline", args.keys, args.seed)
+    echo = echo_latencies(
+        {"baseconv": ([baseconv], ESC), "readline": ([os.path.abspath(args.readline_peer)], b"\x15")},
+        args.keys,
+        args.seed,
+    )
+    ours_echo, readline_echo = echo["baseconv"], echo["readline"]
     ours_answer, bc_answer = answer_latency(baseconv, bc, args.answers)
-    idle_prompt, idle_hint = idle_cpu([baseconv], args.idle)
-    poll_prompt = idle_poll_loop(os.path.abspath(args.poll_peer), 25, args.idle)
-    poll_hint = idle_poll_loop(os.path.abspath(args.poll_peer), 50, args.idle)
+    (idle_prompt, poll_prompt), (idle_hint, poll_hint) = idle_cpu([baseconv], os.path.abspath(args.poll_peer), args.idle)
 
     rows = [
         ("bytes to the terminal per key, end of line", f"{ours_keys['end'][0]:.1f}", f"{readline_keys['end'][0]:.1f}"),
@@ -470,6 +490,11 @@ def main():
             f"{ours_rate:.0f}",
             f"{bc_rate:.0f}",
         ),
+        (
+            f"passes per CPU second (user + system), same rounds",
+            f"{ours_cpu_rate:.0f}",
+            f"{bc_cpu_rate:.0f}",
+        ),
         (f"peak resident memory, {args.passes} passes (KiB)", f"{ours_rss}", f"{bc_rss}"),
         ("peak resident memory at the first prompt / first answer (KiB)", f"{ours_rss1:.0f}", f"{bc_rss1:.0f}"),
         (
@@ -477,7 +502,7 @@ def main():
             f"{ours_start * 1000:.2f}",
             f"{bc_start * 1000:.2f}",
         ),
-        (f"key to echo, median of {args.keys} keys (ms)", f"{ours_echo[0] * 1000:.3f}", f"{readline_echo[0] * 1000:.3f}"),
+        (f"key to echo, median of {args.keys} keys, taking turns with the peer (ms)", f"{ours_echo[0] * 1000:.3f}", f"{readline_echo[0] * 1000:.3f}"),
         (f"key to echo, 99th percentile of {args.keys} keys (ms)", f"{ours_echo[1] * 1000:.3f}", f"{readline_echo[1] * 1000:.3f}"),
         (
             f"Enter of the base to the answer line (ms, median of {args.answers})",
