@@ -8,6 +8,12 @@
 build_packages=(cmake g++ ninja-build)
 test_packages=(pkg-config clang-format libgtest-dev libgmock-dev libvterm-dev)
 
+# Every `cmake --build` of the scripts that source this runs as many
+# compilations at once as the machine has cores: ninja's own default adds two
+# more, which on a small shared machine leaves the tests and everybody else
+# waiting. A value set by the caller stays.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+
 # ensure_packages <package...>
 ensure_packages() {
     local missing=()

@@ -31,7 +31,7 @@ inline void step(char key) {
         }
         case 'l':
             for (int i = 0; i < 30; ++i) {
-                char line[16];
+                char line[24];  // room for any int
                 std::snprintf(line, sizeof line, "line %02d", i);
                 rt::print_cstr(0, line, rt::kPrintLineEnd);
             }
