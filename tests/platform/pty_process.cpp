@@ -19,6 +19,8 @@
 #include <fstream>
 #include <stdexcept>
 
+extern char** environ;
+
 namespace platform {
 namespace {
 
@@ -114,6 +116,19 @@ void PtyProcess::start(const std::string& program, const std::vector<std::string
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    // Made before the fork: the child only calls what is safe after it.
+    std::vector<std::string> settings = options.environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string_view name = std::string_view(*variable).substr(0, std::string_view(*variable).find('='));
+        const bool replaced = std::any_of(settings.begin(), settings.end(), [name](const std::string& setting) {
+            return setting.starts_with(name) && setting.size() > name.size() && setting[name.size()] == '=';
+        });
+        if (!replaced) settings.emplace_back(*variable);
+    }
+    std::vector<char*> envp;
+    for (std::string& setting : settings)
+        envp.push_back(setting.data());
+    envp.push_back(nullptr);
 
     pid_ = ::fork();
     check(pid_ >= 0, "fork");
@@ -137,7 +152,7 @@ void PtyProcess::start(const std::string& program, const std::vector<std::string
         // Programs killed by SIGQUIT or SIGABRT on purpose leave no core file.
         const rlimit no_core{0, 0};
         ::setrlimit(RLIMIT_CORE, &no_core);
-        ::execv(program.c_str(), argv.data());
+        ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     ::setpgid(pid_, pid_);

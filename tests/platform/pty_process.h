@@ -52,6 +52,9 @@ class PtyProcess {
         // Signals the program starts ignoring, as a shell's background job
         // or nohup starts it.
         std::vector<int> ignored_signals;
+        // NAME=VALUE settings the program's environment has on top of this
+        // process's, replacing a variable of the same name.
+        std::vector<std::string> environment;
     };
 
     static constexpr std::chrono::seconds kTimeout{10};
