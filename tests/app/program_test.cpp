@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <random>
 #include <string>
@@ -398,14 +397,11 @@ INSTANTIATE_TEST_SUITE_P(Scripts, ThroughPipes,
                          [](const testing::TestParamInfo<Script>& param) { return param.param.name; });
 
 // The sweeps below run the program hundreds of times, looking for wrong output
-// and crashes. In the AddressSanitizer build each run's leak check at exit
-// cost as much again as the rest of the run; the scripted sessions and the
-// memory-shortage sweep check leaks, so these runs do without.
+// and crashes; the scripted sessions and the memory-shortage sweep check
+// leaks, so these runs do without.
 PtyProcess::Options piped_sweep_run(std::string input) {
     PtyProcess::Options options{PtyProcess::Stream::Pipe, PtyProcess::Stream::Pipe, std::move(input)};
-    const char* asan_options = std::getenv("ASAN_OPTIONS");
-    options.environment.push_back(std::string("ASAN_OPTIONS=") + (asan_options != nullptr ? asan_options : "") +
-                                  ":detect_leaks=0");
+    options.environment.push_back(platform::without_leak_check());
     return options;
 }
 

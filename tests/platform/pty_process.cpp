@@ -68,6 +68,11 @@ void set_pty_size(int master, int cols, int rows) {
     check(::ioctl(master, TIOCSWINSZ, &size) == 0, "TIOCSWINSZ");
 }
 
+std::string without_leak_check() {
+    const char* options = std::getenv("ASAN_OPTIONS");
+    return std::string("ASAN_OPTIONS=") + (options != nullptr ? options : "") + ":detect_leaks=0";
+}
+
 bool same_modes(const termios& a, const termios& b) {
     return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
            std::equal(std::begin(a.c_cc), std::end(a.c_cc), std::begin(b.c_cc)) && cfgetispeed(&a) == cfgetispeed(&b) &&
