@@ -175,14 +175,23 @@ void PtyProcess::start(const std::string& program, const std::vector<std::string
 void PtyProcess::type(std::string_view bytes) { write_fully(master_, bytes); }
 
 void PtyProcess::type_reading(std::string_view bytes) {
-    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    // As with read_until: a program that keeps taking keys or sending is
+    // working, however slowly; the typing gives up after kTimeout without
+    // either, or after kLongestRead in all.
+    const auto start = std::chrono::steady_clock::now();
+    auto deadline = start + kTimeout;
     while (!bytes.empty() && std::chrono::steady_clock::now() < deadline) {
         pollfd p{master_, POLLIN | POLLOUT, 0};
         if (::poll(&p, 1, 100) <= 0) continue;
+        const std::size_t received = terminal_bytes_.size();
+        const std::size_t left = bytes.size();
         if ((p.revents & POLLIN) != 0) take(master_, terminal_bytes_, true);
         if ((p.revents & POLLOUT) != 0) {
             const ssize_t n = ::write(master_, bytes.data(), std::min<std::size_t>(bytes.size(), 256));
             if (n > 0) bytes.remove_prefix(static_cast<std::size_t>(n));
+        }
+        if (terminal_bytes_.size() != received || bytes.size() != left) {
+            deadline = std::min(std::chrono::steady_clock::now() + kTimeout, start + kLongestRead);
         }
     }
     check(bytes.empty(), "typing timed out");
