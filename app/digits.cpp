@@ -73,4 +73,11 @@ bool print_digits(PrintOperation print) {
     return made;
 }
 
+bool print_answer(PrintOperation print) {
+    read_values();
+    if (input_is_wrong()) return false;
+    divide_into_digits();
+    return print_digits(print);
+}
+
 }  // namespace app

@@ -44,4 +44,10 @@ void divide_into_digits();
 // texts could not all be made (a memory shortage).
 bool print_digits(PrintOperation print);
 
+// A pass's answer from number_text and base_text: read_values, then, unless
+// the input is wrong, divide_into_digits and print_digits with `print`. False,
+// with nothing printed, when the input is wrong or the digits could not be
+// written; the answer is then "Wrong input!".
+bool print_answer(PrintOperation print);
+
 }  // namespace app

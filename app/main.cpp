@@ -1,9 +1,13 @@
-// Program entry: clear the screen once, then ask for a number and a base,
-// answer with the digits or "Wrong input!", and wait for a key, until that
-// key is Escape.
+// Program entry. Without operands: clear the screen once, then ask for a
+// number and a base, answer with the digits or "Wrong input!", and wait for a
+// key, until that key is Escape. Any other command line (options, one
+// conversion, a usage error) is carried out without the console.
 #include <cstdint>
+#include <span>
 #include <string_view>
 
+#include "app/command_line.h"
+#include "app/command_output.h"
 #include "app/digits.h"
 #include "app/program_text.h"
 #include "runtime/console/geometry.h"
@@ -34,8 +38,10 @@ void ask(std::string_view prompt, rt::StringDescriptor& field) {
 
 }  // namespace
 
-// The command line is handed to the runtime and otherwise ignored.
 int main(int argc, char** argv) {
+    const std::span<const char* const> words(argv, static_cast<std::size_t>(argc));
+    const app::Command command = app::read_command_line(words.empty() ? words : words.subspan(1));
+    if (command.mode != app::Mode::Session) return app::run_command(command);
     rt::runtime_init(argc, argv);
     rt::run_module_constructors();
     rt::console_clear(rt::kClearDefault);
@@ -43,13 +49,7 @@ int main(int argc, char** argv) {
         app::digit_index = 0;
         ask(app::kNumberPrompt, app::number_text);
         ask(app::kBasePrompt, app::base_text);
-        app::read_values();
-        bool answered = false;
-        if (!app::input_is_wrong()) {
-            app::divide_into_digits();
-            answered = app::print_digits(print_on_console);
-        }
-        if (answered) {
+        if (app::print_answer(print_on_console)) {
             rt::print_finish(kConsole, rt::kPrintLineEnd);
         } else {
             // Digits that could not be written for want of memory get the

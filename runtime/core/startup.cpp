@@ -28,8 +28,10 @@ void record_command_line(int argc, char** argv) {
     g_argv = argv;
 }
 
+void set_number_mode() { crt::_controlfp(kExtendedRoundNearest, kPrecisionAndRounding); }
+
 void platform_init() {
-    crt::_controlfp(kExtendedRoundNearest, kPrecisionAndRounding);
+    set_number_mode();
     g_input = GetStdHandle(STD_INPUT_HANDLE);
     g_output = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;

@@ -18,6 +18,10 @@ void record_command_line(int argc, char** argv);
 // standard input is a console (otherwise the mode is left alone). Reports
 // nothing.
 void platform_init();
+// The first step of platform_init on its own, for a program that converts
+// numbers without the console: the rounding (and, where the processor has
+// it, the precision) that round_to_int64 needs.
+void set_number_mode();
 
 void run_module_constructors();
 
