@@ -511,18 +511,6 @@ TEST_P(ThroughPipesAnyBytes, EndWithADocumentedStatus) {
 
 INSTANTIATE_TEST_SUITE_P(Parts, ThroughPipesAnyBytes, testing::Range(0, kAnyBytesParts));
 
-// The command line is accepted and ignored.
-TEST(Program, ThroughPipesWhateverItsArguments) {
-    const std::vector<std::string> command_lines[] = {{}, {"--help"}, {"12", "16", "-x"}};
-    for (const auto& args : command_lines) {
-        PtyProcess process(kCols, kRows);
-        process.start(kProgram, args, {PtyProcess::Stream::Pipe, PtyProcess::Stream::Pipe, "255\n16\n\x1b", false});
-        ASSERT_TRUE(process.read_until_output_closed());
-        expect_exit(process, 0);
-        EXPECT_EQ(process.output_bytes(), kPass255);
-    }
-}
-
 // The program on pipes that the test keeps open as long as it likes, unlike
 // PtyProcess, which closes the input once written. Every wait is bounded.
 class PipedProgram {
