@@ -197,7 +197,7 @@ TEST(OneShotConversion, AnswersAsTheSessionWouldOrRejectsAsItWould) {
         if (c.answer.empty()) {
             expect_exit(result, 1);
             EXPECT_EQ(result.output, "") << shown;
-            EXPECT_EQ(result.error, "Wrong input!\n") << shown;
+            EXPECT_EQ(result.error, std::string(session_text::kWrong) + "\n") << shown;
         } else {
             expect_exit(result, 0);
             EXPECT_EQ(result.output, c.answer + "\n") << shown;
