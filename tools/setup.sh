@@ -7,6 +7,8 @@
 # output through libvterm).
 build_packages=(cmake g++ ninja-build)
 test_packages=(pkg-config clang-format libgtest-dev libgmock-dev libvterm-dev)
+# What making and checking the Debian package needs (./test package).
+package_packages=(dpkg-dev gzip git file lintian)
 
 # Every `cmake --build` of the scripts that source this runs as many
 # compilations at once as the machine has cores: ninja's own default adds two
