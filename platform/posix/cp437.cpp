@@ -1,5 +1,6 @@
 #include "platform/posix/cp437.h"
 
+#include <algorithm>
 #include <array>
 
 namespace platform {
@@ -71,6 +72,17 @@ std::optional<std::uint8_t> cp437_from_unicode(char32_t c) {
         if (kGlyphs[i] == c) return static_cast<std::uint8_t>(i);
     }
     return std::nullopt;
+}
+
+std::span<const std::byte> printed_as_utf8(std::span<const std::byte> bytes, std::string& scratch) {
+    const auto beyond_ascii = [](std::byte b) { return std::to_integer<std::uint8_t>(b) >= 0x80; };
+    const auto first = std::find_if(bytes.begin(), bytes.end(), beyond_ascii);
+    if (first == bytes.end()) return bytes;
+    scratch.clear();
+    for (const std::byte b : bytes)
+        scratch += beyond_ascii(b) ? cp437_utf8(std::to_integer<std::uint8_t>(b))
+                                   : std::string_view(reinterpret_cast<const char*>(&b), 1);
+    return std::as_bytes(std::span(scratch.data(), scratch.size()));
 }
 
 }  // namespace platform
