@@ -148,6 +148,8 @@ void TerminalHost::shutdown() {
     if (on_program_thread && control_.program_mask()) {
         ::pthread_sigmask(SIG_SETMASK, &*control_.program_mask(), nullptr);
     }
+    // However the program ends, output that was lost makes it a failure.
+    if (on_program_thread && piped_output_ && piped_output_->lost()) piped_output_->end_for_lost_output();
 }
 
 // --- Output -------------------------------------------------------------------------
@@ -164,7 +166,12 @@ void TerminalHost::beep(DWORD, DWORD) {
 
 bool TerminalHost::write_output(std::span<const std::byte> bytes, DWORD& written) {
     written = 0;
+    end_if_output_lost();
     return piped_output_ && piped_output_->write(bytes, written);
+}
+
+void TerminalHost::end_if_output_lost() {
+    if (piped_output_ && piped_output_->lost()) shutdown();
 }
 
 // --- Keys ------------------------------------------------------------------------------
@@ -312,9 +319,13 @@ void TerminalHost::end_process(int status) {
     ::_exit(status);
 }
 
-void TerminalHost::wait(DWORD milliseconds) { wait_until(milliseconds, false); }
+void TerminalHost::wait(DWORD milliseconds) {
+    end_if_output_lost();
+    wait_until(milliseconds, false);
+}
 
 bool TerminalHost::wait_for_input(DWORD milliseconds) {
+    end_if_output_lost();
     wait_until(milliseconds, true);
     return model_.has_input();
 }
@@ -380,7 +391,10 @@ void TerminalHost::wait_until(DWORD milliseconds, bool until_input) {
         }
         run(after);
         if (over) return;
-        if (piped_output_) piped_output_->flush(true);
+        if (piped_output_) {
+            piped_output_->flush(true);
+            end_if_output_lost();
+        }
         // The poll ends when bytes or a signal come; a poll that times out at
         // the wait's end is its last system call.
         const auto left = std::max(std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_clock::now()),

@@ -110,6 +110,9 @@ class TerminalHost final : public ConsoleHost, private ControlThread::Host {
     // Keys typed meanwhile are kept when `keep_keys` is set.
     void await_replies(bool keep_keys);
     void show();
+    // Once output to a pipe or a file has been lost, shuts the console down,
+    // which ends the process (kOutputLostExitStatus).
+    void end_if_output_lost();
     void run(const AfterLock& after);
     // Waits until the time is up, or with `until_input` until a record is
     // queued, looking at keys and signals whenever they come.

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <string_view>
 #include <variant>
 
 #include "platform/posix/posix_signals.h"
@@ -24,6 +26,14 @@ constexpr std::string_view kKittyPop = "\x1b[<u";
 
 bool is_terminal(int fd) { return ::isatty(fd) == 1; }
 
+// TERM=dumb names a terminal that shows text and line ends and nothing else
+// (an editor's shell buffer, a log, a serial line); every other terminal,
+// and one whose TERM is unset, is taken for an xterm-compatible one.
+bool takes_escape_sequences() {
+    const char* term = std::getenv("TERM");
+    return term == nullptr || std::string_view(term) != "dumb";
+}
+
 bool same_device(int a, int b) {
     struct stat sa {};
     struct stat sb {};
@@ -37,7 +47,7 @@ HostStreams HostStreams::detect(int input_fd, int output_fd) {
     s.input_fd = input_fd;
     s.output_fd = output_fd;
     s.input_is_terminal = is_terminal(input_fd);
-    s.output_is_terminal = is_terminal(output_fd);
+    s.output_is_terminal = is_terminal(output_fd) && takes_escape_sequences();
     s.same_terminal = s.input_is_terminal && s.output_is_terminal && same_device(input_fd, output_fd);
     return s;
 }

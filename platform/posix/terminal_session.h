@@ -39,6 +39,9 @@ struct HostStreams {
     // keyboard protocols can be negotiated.
     bool same_terminal = false;
 
+    // An output terminal that takes no escape sequences (TERM=dumb) counts as
+    // no terminal: it is written to as a pipe is, while its keys are read as
+    // a terminal's.
     static HostStreams detect(int input_fd, int output_fd);
     bool any_terminal() const { return input_is_terminal || output_is_terminal; }
 };

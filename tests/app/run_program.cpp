@@ -81,16 +81,21 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     if (options.output == RunOptions::Output::ClosedPipe) close_fd(output.read);
     pid_t pid = -1;
     const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-    sigaction(SIGPIPE, &previous, nullptr);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close_fd(input.read);
     close_fd(output.write);
     close_fd(error.write);
     close_fd(file);
-    if (spawned != 0) throw std::runtime_error("cannot start " + program);
+    if (spawned != 0) {
+        sigaction(SIGPIPE, &previous, nullptr);
+        throw std::runtime_error("cannot start " + program);
+    }
 
+    // A program that ends before it has read all of its input must not end
+    // this process too.
     (void)!write(input.write, options.input.data(), options.input.size());
+    sigaction(SIGPIPE, &previous, nullptr);
     close_fd(input.write);
 
     RunResult result;
