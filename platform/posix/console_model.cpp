@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -358,10 +359,16 @@ std::size_t ConsoleModel::read_input(std::span<INPUT_RECORD> out) {
 }
 
 ConsoleChanges ConsoleModel::take_changes() {
-    ConsoleChanges taken = std::move(changes_);
-    changes_ = ConsoleChanges{};
-    changes_.rows.assign(rows_, false);
+    ConsoleChanges taken;
+    take_changes(taken);
     return taken;
+}
+
+void ConsoleModel::take_changes(ConsoleChanges& taken) {
+    std::swap(taken, changes_);
+    changes_.rows.assign(rows_, false);
+    changes_.cursor = changes_.window = changes_.resized = false;
+    changes_.scrolled_off.clear();
 }
 
 }  // namespace platform

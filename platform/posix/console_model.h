@@ -140,6 +140,9 @@ class ConsoleModel {
     // --- Mirroring -------------------------------------------------------------
     // What changed since the last call (or since construction: everything).
     ConsoleChanges take_changes();
+    // The same into `taken`, whose storage the model keeps for what changes
+    // next: a look that finds nothing changed allocates nothing.
+    void take_changes(ConsoleChanges& taken);
 
   private:
     bool contains(COORD c) const { return c.X >= 0 && c.Y >= 0 && c.X < cols_ && c.Y < rows_; }

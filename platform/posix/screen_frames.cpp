@@ -16,13 +16,13 @@ void ScreenFrames::show(ConsoleModel& model) {
 void ScreenFrames::ring(ConsoleModel& model) {
     draw(model);
     renderer_.bell();
-    outgoing_ += renderer_.take_output();
+    renderer_.take_output(outgoing_);
     send();
 }
 
 void ScreenFrames::leave() {
     renderer_.end_at_cursor();
-    outgoing_ += renderer_.take_output();
+    renderer_.take_output(outgoing_);
     send();
 }
 
@@ -38,7 +38,8 @@ void ScreenFrames::send() {
 }
 
 void ScreenFrames::draw(ConsoleModel& model) {
-    const ConsoleChanges changes = model.take_changes();
+    model.take_changes(changes_);
+    const ConsoleChanges& changes = changes_;
     const SMALL_RECT w = model.window();
     const bool whole = w.Left == 0 && w.Top == 0 && w.Right == model.cols() - 1 && w.Bottom == model.rows() - 1;
     if (whole && !changes.scrolled_off.empty()) scroll_out(model, changes.scrolled_off);
@@ -64,7 +65,7 @@ void ScreenFrames::draw(ConsoleModel& model) {
         }
         renderer_.draw(frame);
     }
-    outgoing_ += renderer_.take_output();
+    renderer_.take_output(outgoing_);
 }
 
 // The rows that left and the buffer's rows are one stream: the screen steps

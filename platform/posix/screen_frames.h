@@ -47,6 +47,7 @@ class ScreenFrames {
     TerminalRenderer renderer_;
     bool redraw_ = true;  // draw even if the model reports no change
     std::string outgoing_;
+    ConsoleChanges changes_;          // the last frame's, its storage kept for the next
     std::vector<ConsoleCell> cells_;  // a window narrower than the buffer, or rows scrolling out, gathered
 };
 

@@ -332,15 +332,15 @@ bool TerminalHost::wait_for_input(DWORD milliseconds) {
 
 bool TerminalHost::look(bool input_ready, AfterLock& after) {
     if (program_woken_ || signals_noted(SignalQueue::Program)) handle_signals();
-    std::vector<TerminalEvent> events;
+    events_.clear();
     // While typed keys wait to be handed over (a paste), the wait that hands
     // one over polls no more: what came meanwhile is looked for here, so that
     // Ctrl+C still acts at once.
     if (input_ready || (keys_->has_kept() && keys_->keys_act_on_arrival() && keys_->ready_now())) {
-        keys_->read_ready(events);
+        keys_->read_ready(events_);
     }
-    keys_->settle(events);
-    if (!events.empty()) take_events(events, after);
+    keys_->settle(events_);
+    if (!events_.empty()) take_events(events_, after);
     // A terminal that hung up has nobody left to type: the end comes at once.
     if (keys_->ended() && keys_->keys_act_on_arrival()) after.final_event = CTRL_CLOSE_EVENT;
     if (hand_over_key(after)) {

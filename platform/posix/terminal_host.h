@@ -131,6 +131,8 @@ class TerminalHost final : public ConsoleHost, private ControlThread::Host {
     ControlThread control_;
     bool watching_signals_ = false;
     std::mutex mutex_;  // the session, keys and screen
+    // What the program's thread's last look decoded, kept for the next look.
+    std::vector<TerminalEvent> events_;
     const std::thread::id program_thread_ = std::this_thread::get_id();
     // When the program's thread last looked for keys, and whether it is
     // looking now (in a wait); what processed input was then.

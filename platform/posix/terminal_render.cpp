@@ -81,6 +81,11 @@ void TerminalRenderer::reset(int cols, int rows) {
 
 std::string TerminalRenderer::take_output() { return std::exchange(out_, {}); }
 
+void TerminalRenderer::take_output(std::string& out) {
+    out += out_;
+    out_.clear();
+}
+
 void TerminalRenderer::bell() { out_ += '\a'; }
 
 ConsoleCell& TerminalRenderer::shown(int x, int y) {

@@ -73,6 +73,9 @@ class TerminalRenderer {
     void reset(int cols, int rows);
     // Everything appended since the last take, to be sent in one write.
     std::string take_output();
+    // The same appended to `out`; the renderer keeps its buffer for the next
+    // frame.
+    void take_output(std::string& out);
 
   private:
     struct TermCursor {

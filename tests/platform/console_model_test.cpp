@@ -405,6 +405,32 @@ TEST(ConsoleModel, ChangesAreReportedOnce) {
     EXPECT_FALSE(some.window || some.resized);
 }
 
+// Taken into the same record frame after frame, as the screen does: what one
+// take reported never shows up again in a later one.
+TEST(ConsoleModel, ChangesTakenIntoOneRecordAreReportedOnce) {
+    ConsoleModel m(4, 3);
+    platform::ConsoleChanges changes;
+    m.take_changes(changes);
+    EXPECT_EQ(changes.rows, std::vector<bool>(3, true));
+    EXPECT_TRUE(changes.cursor && changes.window && changes.resized);
+
+    m.take_changes(changes);
+    EXPECT_FALSE(changes.any_row() || changes.cursor || changes.window || changes.resized);
+
+    m.write_text(std::as_bytes(std::span("abcdefghijklm", 13)));  // scrolls a row off
+    m.take_changes(changes);
+    EXPECT_TRUE(changes.any_row() && changes.cursor);
+    EXPECT_EQ(changes.scrolled_off.size(), 4u);
+
+    // The model keeps the record taken into before: it comes back two takes on.
+    for (int take = 0; take < 2; ++take) {
+        m.take_changes(changes);
+        EXPECT_FALSE(changes.any_row() || changes.cursor || changes.window || changes.resized) << take;
+        EXPECT_TRUE(changes.scrolled_off.empty()) << take;
+        EXPECT_EQ(changes.rows.size(), 3u);
+    }
+}
+
 TEST(ConsoleModel, ResizeKeepsTopLeftAndPadsWithDefaultBlanks) {
     ConsoleModel m(4, 3);
     letter_rows(m);
