@@ -99,7 +99,11 @@ TEST(ScreenFrames, ATypedCharacterIsOneByteInOneWrite) {
 class RandomConsole : public ::testing::TestWithParam<std::tuple<COORD, SMALL_RECT, unsigned>> {};
 
 TEST_P(RandomConsole, TheTerminalShowsEveryFrame) {
-    const auto [size, window, seed] = GetParam();
+    // Named one by one: a lambda below uses the size, and clang before 16
+    // cannot capture a structured binding.
+    const COORD size = std::get<0>(GetParam());
+    const SMALL_RECT window = std::get<1>(GetParam());
+    const unsigned seed = std::get<2>(GetParam());
     ConsoleModel model(size, window);
     const int cols = window.Right - window.Left + 1;
     const int rows = window.Bottom - window.Top + 1;
