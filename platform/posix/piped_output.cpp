@@ -48,14 +48,14 @@ bool PipedOutput::send(std::span<const std::byte> bytes) {
 
 bool PipedOutput::send_gathered(bool on_program_thread) {
     const std::size_t gathered = gathered_.load(std::memory_order_acquire);
-    const bool sent = lost() || gathered <= sent_ || send(std::span(buffer_).subspan(sent_, gathered - sent_));
+    if (!lost() && gathered > sent_) send(std::span(buffer_).subspan(sent_, gathered - sent_));
     if (on_program_thread) {
         gathered_.store(0, std::memory_order_relaxed);
         sent_ = 0;
     } else {
         sent_ = gathered;
     }
-    return sent && !lost();
+    return !lost();
 }
 
 void PipedOutput::flush(bool on_program_thread) {
