@@ -44,6 +44,7 @@ bool KeySource::read_now(std::vector<TerminalEvent>& events) {
         return true;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+    if (n == 0 && !empty_read_is_end()) return false;
     ended_ = true;
     return false;
 }
@@ -56,6 +57,14 @@ INPUT_RECORD KeySource::take_kept() {
     const INPUT_RECORD record = kept_.front();
     kept_.pop_front();
     return record;
+}
+
+// The terminal's reads never block, so an empty read is either a hang-up or
+// bytes that another thread took between its poll and this read: only a
+// hang-up is the end.
+bool TerminalKeys::empty_read_is_end() const {
+    pollfd p{fd_, POLLIN, 0};
+    return posix_calls().poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 // A read that filled the buffer may have left more behind: looked for without

@@ -63,6 +63,8 @@ class KeySource {
     // One read without a poll: the caller knows there are bytes, or the end.
     // False when none came.
     bool read_now(std::vector<TerminalEvent>& events);
+    // Whether a read that returned no byte means no byte will come again.
+    virtual bool empty_read_is_end() const { return true; }
 
     int fd_;
     TerminalInputDecoder decoder_;
@@ -77,6 +79,9 @@ class TerminalKeys final : public KeySource {
     void read_ready(std::vector<TerminalEvent>& events) override;
     bool keys_act_on_arrival() const override { return true; }
     bool wants_bytes() const override { return !ended_; }
+
+  private:
+    bool empty_read_is_end() const override;
 };
 
 class PipedKeys final : public KeySource {

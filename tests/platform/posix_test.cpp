@@ -15,7 +15,11 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
 
+#include "platform/posix/key_sources.h"
 #include "platform/posix/posix_io.h"
 #include "platform/posix/posix_signals.h"
 #include "platform/posix/posix_terminal.h"
@@ -237,6 +241,32 @@ TEST_F(Pty, ModeChangesUseDrainAndRepeatWhenInterrupted) {
     EXPECT_TRUE(terminal.enter(false));
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(when_seen, TCSADRAIN);
+}
+
+// Two threads read the terminal (the program's, and the one that watches it
+// while the program computes): the bytes one saw ready may be gone when it
+// reads. Its reads never block, so that read is empty, and only a hang-up
+// ends the keys.
+TEST_F(Pty, AnEmptyReadEndsTheKeysOnlyWhenTheTerminalHangsUp) {
+    TerminalModes terminal(slave);
+    ASSERT_TRUE(terminal.enter(true));
+    TerminalKeys keys(slave);
+    std::vector<TerminalEvent> events;
+    keys.read_ready(events);
+    EXPECT_TRUE(events.empty());
+    EXPECT_FALSE(keys.ended());
+
+    ASSERT_EQ(::write(master, "a", 1), 1);
+    pollfd p{slave, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    keys.read_ready(events);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(std::get<INPUT_RECORD>(events[0]).Event.KeyEvent.uChar.AsciiChar, 'a');
+    EXPECT_FALSE(keys.ended());
+
+    ::close(std::exchange(master, -1));
+    keys.read_ready(events);
+    EXPECT_TRUE(keys.ended());
 }
 
 TEST_F(Pty, SizeComesFromTheTerminalWithAFallbackForNothingOrZero) {
