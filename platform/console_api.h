@@ -267,6 +267,13 @@ void free(void* block);
 // (0x300 rounding, 0x30000 precision). Returns the new control word.
 unsigned int _controlfp(unsigned int value, unsigned int mask);
 
+// The value of `digits`: decimal digits, the first of them 1 to 9, then 'e',
+// an optional minus sign and up to five decimal digits, ended by a zero byte.
+// Rounded to the nearest double, ties to even, whatever the rounding mode and
+// the locale: infinity from halfway past the largest double up, 0 below half
+// the smallest.
+double decimal_to_double(const char* digits);
+
 [[noreturn]] void exit(int status);
 int atexit(void (*function)());
 

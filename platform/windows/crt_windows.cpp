@@ -4,7 +4,10 @@
 #include <float.h>
 
 #include <cfenv>
+#include <charconv>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 
 #include "platform/console_api.h"
 
@@ -43,6 +46,20 @@ unsigned int _controlfp(unsigned int value, unsigned int mask) {
 #else
 unsigned int _controlfp(unsigned int value, unsigned int mask) { return ::_controlfp(value, mask); }
 #endif
+
+// The C library's strtod here misses the nearest double for some long texts;
+// the standard library's reading does not.
+double decimal_to_double(const char* digits) {
+    const char* const end = digits + std::strlen(digits);
+    double value = 0.0;
+    if (std::from_chars(digits, end, value).ec != std::errc::result_out_of_range) return value;
+    // Out of range: the digits ahead of the exponent and the exponent tell
+    // a value past the largest double from one below the smallest.
+    const char* const e = std::strchr(digits, 'e');
+    int exponent = 0;
+    std::from_chars(e + 1, end, exponent);
+    return (e - digits) + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+}
 
 void exit(int status) { std::exit(status); }
 

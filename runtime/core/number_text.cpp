@@ -1,9 +1,11 @@
 #include "runtime/core/number_text.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
-#include <cmath>
 #include <limits>
+
+#include "platform/console_api.h"
 
 namespace rt {
 namespace {
@@ -22,15 +24,54 @@ std::size_t digits_from(std::string_view text, std::size_t at) {
     return end - at;
 }
 
-// The magnitude of the scanned number as a power of ten: positive exactly
-// when its value is 1 or more.
-std::int64_t decimal_order(std::string_view whole, std::string_view fraction, std::int64_t exponent) {
-    const std::size_t significant = whole.find_first_not_of('0');
-    if (significant != std::string_view::npos) {
-        return exponent + static_cast<std::int64_t>(whole.size() - significant);
-    }
-    const std::size_t zeros = fraction.find_first_not_of('0');
-    return zeros == std::string_view::npos ? 0 : exponent - static_cast<std::int64_t>(zeros);
+// Significant digits a reading keeps. The exact decimal form of a point
+// halfway between two neighbouring doubles has at most 767 of them, so a
+// number cut after more digits than that, with a 1 put behind the cut for the
+// nonzero digits it drops, lies on the same side of every such point as the
+// whole number and reads as the same double.
+constexpr std::size_t kKeptDigits = 780;
+// Orders of magnitude from which the value is infinite (from 10^309 up it is
+// beyond the largest double) or 0 (below 10^-324 it is under half the
+// smallest).
+constexpr std::int64_t kInfiniteOrder = 310;
+constexpr std::int64_t kZeroOrder = -324;
+
+// The digits of a number, whole part then fraction, read as one run.
+struct DigitRun {
+    std::string_view whole;
+    std::string_view fraction;
+
+    std::size_t size() const { return whole.size() + fraction.size(); }
+    char operator[](std::size_t at) const { return at < whole.size() ? whole[at] : fraction[at - whole.size()]; }
+};
+
+// The value of `digits` times ten to `exponent`, without sign, for digits of
+// which at least one is not 0.
+double digits_value(DigitRun digits, std::int64_t exponent) {
+    std::size_t first = 0;
+    while (digits[first] == '0')
+        ++first;
+    std::size_t end = digits.size();
+    while (digits[end - 1] == '0')
+        --end;
+    // The value is 0.d...d times 10^order, with a first digit d that is not 0.
+    const std::int64_t order =
+        exponent + static_cast<std::int64_t>(digits.whole.size()) - static_cast<std::int64_t>(first);
+    if (order >= kInfiniteOrder) return std::numeric_limits<double>::infinity();
+    if (order < kZeroOrder) return 0.0;
+
+    // Digits without a decimal point, the one part of such a number the
+    // locale changes, and a small exponent: the reading is exact whatever the
+    // locale, and the text is bounded whatever the number's length.
+    std::array<char, kKeptDigits + 16> text{};
+    std::size_t length = std::min(end - first, kKeptDigits);
+    for (std::size_t i = 0; i < length; ++i)
+        text[i] = digits[first + i];
+    if (end - first > kKeptDigits) text[length++] = '1';
+    const std::int64_t last_digit_exponent = order - static_cast<std::int64_t>(length);
+    text[length++] = 'e';
+    *std::to_chars(text.data() + length, text.data() + text.size() - 1, last_digit_exponent).ptr = '\0';
+    return crt::decimal_to_double(text.data());
 }
 
 // The longest prefix of `text` that reads as a decimal number, and its value.
@@ -40,7 +81,6 @@ double decimal_prefix_value(std::string_view text) {
         ++at;
     bool negative = false;
     if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
-    const std::size_t number_start = at;
 
     const std::string_view whole = text.substr(at, digits_from(text, at));
     at += whole.size();
@@ -51,8 +91,8 @@ double decimal_prefix_value(std::string_view text) {
     }
     if (whole.empty() && fraction.empty()) return 0.0;
 
-    // An exponent counts only with at least one digit; its value is needed
-    // only to tell an overflow from an underflow, so it saturates.
+    // An exponent counts only with at least one digit; past the orders of
+    // magnitude a double has, its value no longer matters, so it saturates.
     std::int64_t exponent = 0;
     if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
         std::size_t digits_at = at + 1;
@@ -67,12 +107,11 @@ double decimal_prefix_value(std::string_view text) {
         }
     }
 
-    double value = 0.0;
-    const auto result =
-        std::from_chars(text.data() + number_start, text.data() + at, value, std::chars_format::general);
-    if (result.ec == std::errc::result_out_of_range) {
-        value = decimal_order(whole, fraction, exponent) > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    if (whole.find_first_not_of('0') == std::string_view::npos &&
+        fraction.find_first_not_of('0') == std::string_view::npos) {
+        return negative ? -0.0 : 0.0;
     }
+    const double value = digits_value({whole, fraction}, exponent);
     return negative ? -value : value;
 }
 
@@ -117,13 +156,22 @@ double text_to_double(StringDescriptor* text) {
 }
 
 std::int64_t round_to_int64(double value) {
+    constexpr double kTwoTo52 = 4503599627370496.0;
     constexpr double kTwoTo63 = 9223372036854775808.0;
-    double whole = std::trunc(value);
-    const double rest = std::fabs(value - whole);  // exact for every finite double
-    if (rest > 0.5 || (rest == 0.5 && std::fmod(whole, 2.0) != 0.0)) whole += std::copysign(1.0, value);
+    // From 2^52 up every double is an integer. Below, the conversion cuts the
+    // fraction off and the subtraction gives it back exactly, so no step
+    // depends on the rounding mode.
+    if (value > -kTwoTo52 && value < kTwoTo52) {
+        std::int64_t whole = static_cast<std::int64_t>(value);
+        const double rest = value - static_cast<double>(whole);
+        const bool odd = (whole & 1) != 0;
+        if (rest > 0.5 || (rest == 0.5 && odd)) ++whole;
+        if (rest < -0.5 || (rest == -0.5 && odd)) --whole;
+        return whole;
+    }
     // NaN and infinities fail this test as well.
-    if (!(whole >= -kTwoTo63 && whole < kTwoTo63)) return std::numeric_limits<std::int64_t>::min();
-    return static_cast<std::int64_t>(whole);
+    if (!(value >= -kTwoTo63 && value < kTwoTo63)) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(value);
 }
 
 StringDescriptor* int64_to_text(std::int64_t value) { return integer_to_text(value); }

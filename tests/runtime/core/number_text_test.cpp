@@ -4,12 +4,15 @@
 
 #include <bit>
 #include <cfenv>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/common/heap.h"
@@ -170,6 +173,123 @@ TEST_F(NumberTextTest, LeadingZerosDoNotTurnAnUnderflowIntoAnOverflow) {
     }
 }
 
+// Random numbers at and beside the points halfway between two doubles,
+// written in random shapes, against the standard library's own reading.
+class RandomDecimals : public NumberTextTest {
+  protected:
+    // A random finite double, often a subnormal or one at either end of the
+    // exponents, where readings go wrong most.
+    double random_double() {
+        std::uniform_int_distribution<std::uint64_t> mantissa(0, (std::uint64_t{1} << 52) - 1);
+        std::uniform_int_distribution<std::uint64_t> any_exponent(0, 0x7FE);
+        std::uint64_t exponent = any_exponent(random_);
+        switch (random_() % 4) {
+            case 0:
+                exponent = random_() % 3;  // subnormal or the smallest normals
+                break;
+            case 1:
+                exponent = 0x7FE - random_() % 2;  // the largest
+                break;
+            default:
+                break;
+        }
+        return std::bit_cast<double>(exponent << 52 | mantissa(random_));
+    }
+
+    // The exact decimal digits of `value` (no leading or trailing zeros) and
+    // its order: value = 0.digits * 10^order. A long double holds the point
+    // halfway between two doubles exactly, and the C library prints it exactly.
+    static std::pair<std::string, int> exact_digits(long double value) {
+        std::string printed(1200, '\0');
+        printed.resize(static_cast<std::size_t>(std::snprintf(printed.data(), printed.size(), "%.1100Le", value)));
+        const std::size_t e = printed.find('e');
+        std::string digits = printed.substr(0, 1) + printed.substr(2, e - 2);
+        digits.erase(digits.find_last_not_of('0') + 1);
+        return {digits, std::stoi(printed.substr(e + 1)) + 1};
+    }
+
+    // The digits written with random leading and trailing zeros, decimal point
+    // and exponent, and a random sign.
+    std::string random_shape(const std::string& digits, int order) {
+        const std::size_t point = random_() % (digits.size() + 1);
+        std::string text = random_() % 2 == 0 ? "" : (random_() % 2 == 0 ? "+" : "-");
+        text += std::string(random_() % 3, '0') + digits.substr(0, point) + "." + digits.substr(point) +
+                std::string(random_() % 3, '0');
+        return text + (random_() % 2 == 0 ? "e" : "E") + std::to_string(order - static_cast<int>(point));
+    }
+
+    // The standard library's reading of the magnitude; out of range, infinity
+    // or 0 by the order of magnitude.
+    static double reference(const std::string& text, int order) {
+        const std::size_t start = text[0] == '-' || text[0] == '+' ? 1 : 0;
+        double value = 0.0;
+        const auto [end, ec] = std::from_chars(text.data() + start, text.data() + text.size(), value);
+        EXPECT_EQ(end, text.data() + text.size()) << text;
+        if (ec == std::errc::result_out_of_range) value = order > 0 ? kInf : 0.0;
+        return value;
+    }
+
+    // Expects `text` to read as `magnitude` with the text's sign.
+    void expect_reads_as(const std::string& text, double magnitude) {
+        const double expected = text[0] == '-' ? -magnitude : magnitude;
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(rt::text_to_double(temp_of(text))),
+                  std::bit_cast<std::uint64_t>(expected))
+            << text;
+    }
+
+    std::mt19937_64 random_{20261211};
+};
+
+TEST_F(RandomDecimals, ReadLikeTheStandardLibrary) {
+    for (int round = 0; round < 3000; ++round) {
+        const double below = random_double();
+        const double above = std::nextafter(below, kInf);
+        if (std::isinf(above)) continue;
+        const long double midpoint = (static_cast<long double>(below) + static_cast<long double>(above)) / 2;
+        auto [digits, order] = exact_digits(midpoint);
+
+        // The midpoint itself, and cut short after 15 to 25 digits with the
+        // last one moved up or down.
+        std::string text = random_shape(digits, order);
+        expect_reads_as(text, reference(text, order));
+        std::string cut = digits.substr(0, 15 + random_() % 11);
+        char& last = cut.back();
+        last = static_cast<char>(last == '9'   ? last - 1
+                                 : last == '0' ? last + 1
+                                               : last + (random_() % 2 == 0 ? 1 : -1));
+        text = random_shape(cut, order);
+        expect_reads_as(text, reference(text, order));
+
+        // Digits past the ones a reading keeps decide only whether the value
+        // is above the midpoint.
+        const std::string zeros(900, '0');
+        expect_reads_as(random_shape(digits + zeros, order),
+                        (std::bit_cast<std::uint64_t>(below) & 1) == 0 ? below : above);
+        expect_reads_as(random_shape(digits + zeros + "1", order), above);
+        expect_reads_as(digits + zeros + "1e" + std::to_string(order - static_cast<int>(digits.size() + 901)), above);
+    }
+}
+
+// The reading is to nearest even when the process rounds another way, and
+// leaves the process's rounding as it was.
+TEST_F(NumberTextTest, TextToDoubleDoesNotFollowTheFloatingPointRoundingMode) {
+    const std::string_view texts[] = {"0.3", "0.1", "2.5e-324", "1.7976931348623158e308", "-0.7", "4503599627370497.5"};
+    std::vector<std::uint64_t> nearest;
+    for (std::string_view text : texts)
+        nearest.push_back(std::bit_cast<std::uint64_t>(rt::text_to_double(temp_of(text))));
+    const int saved = std::fegetround();
+    for (int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        ASSERT_EQ(std::fesetround(mode), 0);
+        std::vector<std::uint64_t> read;
+        for (std::string_view text : texts)
+            read.push_back(std::bit_cast<std::uint64_t>(rt::text_to_double(temp_of(text))));
+        const int after = std::fegetround();
+        std::fesetround(saved);
+        EXPECT_EQ(read, nearest) << "mode " << mode;
+        EXPECT_EQ(after, mode);
+    }
+}
+
 TEST_F(NumberTextTest, TextToDoubleReadsNoFurtherThanTheLength) {
     EXPECT_EQ(rt::text_to_double(rt::text_view({"12345", 2})), 12);
     EXPECT_EQ(rt::text_to_double(rt::text_view({"&H1F", 3})), 1);
@@ -229,6 +349,30 @@ TEST(RoundToInt64Mode, DoesNotFollowTheFloatingPointRoundingMode) {
     const std::int64_t rounded = rt::round_to_int64(2.5);
     std::fesetround(saved);
     EXPECT_EQ(rounded, 2);
+}
+
+// Random values around integers and halves, in and out of the signed 64-bit
+// range, against the C library's rounding to nearest.
+TEST(RoundToInt64Mode, RoundsLikeTheLibraryToNearest) {
+    const int saved = std::fegetround();
+    ASSERT_EQ(std::fesetround(FE_TONEAREST), 0);
+    std::mt19937_64 random(20261211);
+    std::uniform_real_distribution<double> power(0, 64);
+    const auto expected = [](double value) {
+        const double nearest = std::nearbyint(value);
+        if (!(nearest >= -9223372036854775808.0 && nearest < 9223372036854775808.0)) return kInt64Min;
+        return static_cast<std::int64_t>(nearest);
+    };
+    for (int round = 0; round < 100000; ++round) {
+        const double magnitude = std::floor(std::exp2(power(random)));
+        const double base = random() % 2 == 0 ? magnitude : -magnitude;
+        for (double value :
+             {base, base + 0.5, base - 0.5, std::nextafter(base + 0.5, kInf), std::nextafter(base + 0.5, -kInf),
+              std::nextafter(base - 0.5, -kInf), std::nextafter(base - 0.5, kInf)}) {
+            ASSERT_EQ(rt::round_to_int64(value), expected(value)) << std::hexfloat << value;
+        }
+    }
+    std::fesetround(saved);
 }
 
 // --- integer to text ----------------------------------------------------------------
