@@ -89,7 +89,10 @@ std::span<const ConsoleCell> ConsoleModel::row(int y) const {
     return std::span<const ConsoleCell>(cells_).subspan(static_cast<std::size_t>(y) * cols_, cols_);
 }
 
-void ConsoleModel::mark_all_rows() { changes_.rows.assign(rows_, true); }
+void ConsoleModel::mark_all_rows() {
+    changes_.rows.assign(rows_, true);
+    changed_ = true;
+}
 
 void ConsoleModel::mark_everything() {
     mark_all_rows();
@@ -102,6 +105,7 @@ void ConsoleModel::set_window_rect(SMALL_RECT window) {
     if (same(window, window_)) return;
     window_ = window;
     changes_.window = true;
+    changed_ = true;
 }
 
 void ConsoleModel::bring_cursor_into_view() {
@@ -121,7 +125,7 @@ void ConsoleModel::bring_cursor_into_view() {
 
 bool ConsoleModel::set_cursor_position(COORD position) {
     if (!contains(position)) return false;
-    if (position.X != cursor_.X || position.Y != cursor_.Y) changes_.cursor = true;
+    if (position.X != cursor_.X || position.Y != cursor_.Y) mark_cursor();
     cursor_ = position;
     bring_cursor_into_view();
     return true;
@@ -130,7 +134,7 @@ bool ConsoleModel::set_cursor_position(COORD position) {
 bool ConsoleModel::set_cursor_info(const CONSOLE_CURSOR_INFO& info) {
     if (info.dwSize < 1 || info.dwSize > 100) return false;
     const CONSOLE_CURSOR_INFO next{info.dwSize, info.bVisible ? TRUE : FALSE};
-    if (next.dwSize != cursor_info_.dwSize || next.bVisible != cursor_info_.bVisible) changes_.cursor = true;
+    if (next.dwSize != cursor_info_.dwSize || next.bVisible != cursor_info_.bVisible) mark_cursor();
     cursor_info_ = next;
     return true;
 }
@@ -314,7 +318,7 @@ void ConsoleModel::write_text(std::span<const std::byte> bytes) {
                 break;
         }
     }
-    if (cursor_.X != before.X || cursor_.Y != before.Y) changes_.cursor = true;
+    if (cursor_.X != before.X || cursor_.Y != before.Y) mark_cursor();
     bring_cursor_into_view();
 }
 
@@ -369,6 +373,7 @@ void ConsoleModel::take_changes(ConsoleChanges& taken) {
     changes_.rows.assign(rows_, false);
     changes_.cursor = changes_.window = changes_.resized = false;
     changes_.scrolled_off.clear();
+    changed_ = false;
 }
 
 }  // namespace platform

@@ -143,12 +143,22 @@ class ConsoleModel {
     // The same into `taken`, whose storage the model keeps for what changes
     // next: a look that finds nothing changed allocates nothing.
     void take_changes(ConsoleChanges& taken);
+    // Whether anything changed since the last take_changes(): an idle look
+    // needs no more than this.
+    bool has_changes() const { return changed_; }
 
   private:
     bool contains(COORD c) const { return c.X >= 0 && c.Y >= 0 && c.X < cols_ && c.Y < rows_; }
     ConsoleCell& at(int x, int y) { return cells_[static_cast<std::size_t>(y) * cols_ + x]; }
     SMALL_RECT buffer_rect() const;
-    void mark_row(int y) { changes_.rows[y] = true; }
+    void mark_row(int y) {
+        changes_.rows[y] = true;
+        changed_ = true;
+    }
+    void mark_cursor() {
+        changes_.cursor = true;
+        changed_ = true;
+    }
     void mark_all_rows();
     // A new buffer: every row, the cursor, the window and the size have changed.
     void mark_everything();
@@ -171,6 +181,7 @@ class ConsoleModel {
     DWORD output_mode_ = kDefaultOutputMode;
     std::deque<INPUT_RECORD> input_;
     ConsoleChanges changes_;
+    bool changed_ = false;  // changes_ holds some change
 };
 
 }  // namespace platform

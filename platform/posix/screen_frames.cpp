@@ -38,6 +38,7 @@ void ScreenFrames::send() {
 }
 
 void ScreenFrames::draw(ConsoleModel& model) {
+    if (!redraw_ && !model.has_changes()) return;
     model.take_changes(changes_);
     const ConsoleChanges& changes = changes_;
     const SMALL_RECT w = model.window();

@@ -257,6 +257,61 @@ TEST(ConsoleModel, OtherScrollsAreOnlyChangedRows) {
     }
 }
 
+// Whether anything changed is what an idle look goes by: every kind of change
+// sets it, and a call that changes nothing does not.
+TEST(ConsoleModel, HasChangesExactlyWhenTheRecordHasSome) {
+    const struct {
+        const char* name;
+        void (*apply)(ConsoleModel&);
+        bool changes;
+    } kCases[] = {
+        {"cursor moved",
+         [](ConsoleModel& m) {
+             m.set_cursor_position({2, 1});
+         },
+         true},
+        {"cursor to where it is",
+         [](ConsoleModel& m) {
+             m.set_cursor_position({0, 0});
+         },
+         false},
+        {"cursor hidden",
+         [](ConsoleModel& m) {
+             m.set_cursor_info({25, FALSE});
+         },
+         true},
+        {"cursor info as it is",
+         [](ConsoleModel& m) {
+             m.set_cursor_info({25, TRUE});
+         },
+         false},
+        {"window moved",
+         [](ConsoleModel& m) {
+             m.set_window(true, {0, 1, 4, 2});
+         },
+         true},
+        {"a cell filled",
+         [](ConsoleModel& m) {
+             DWORD filled = 0;
+             m.fill_character('x', 1, {3, 2}, filled);
+         },
+         true},
+        {"text written", [](ConsoleModel& m) { m.write_text(std::as_bytes(std::span("a", 1))); }, true},
+        {"resized", [](ConsoleModel& m) { m.resize(6, 3); }, true},
+        {"modes set", [](ConsoleModel& m) { m.set_output_mode(0); }, false},
+    };
+    for (const auto& c : kCases) {
+        ConsoleModel m(5, 3);
+        m.take_changes();
+        EXPECT_FALSE(m.has_changes()) << c.name;
+        c.apply(m);
+        EXPECT_EQ(m.has_changes(), c.changes) << c.name;
+        const platform::ConsoleChanges changes = m.take_changes();
+        EXPECT_EQ(changes.any_row() || changes.cursor || changes.window || changes.resized, c.changes) << c.name;
+        EXPECT_FALSE(m.has_changes()) << c.name;
+    }
+}
+
 TEST(ConsoleModel, FillsContinueOntoFollowingRowsAndStopAtTheEnd) {
     ConsoleModel m(4, 3);
     m.take_changes();
