@@ -18,9 +18,15 @@ export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 
 # ensure_packages <package...>
 ensure_packages() {
-    local missing=()
+    # One query for all: dpkg-query costs a tenth of a second a call. Each
+    # package is listed by its name and by its name with the architecture
+    # where that may go with it, so that either way of asking finds it; a name
+    # not found that way is asked alone.
+    local installed missing=()
+    installed=$'\n'$(dpkg-query -W -f='${Package} ${Status}\n${binary:Package} ${Status}\n' "$@" 2>/dev/null)$'\n'
     for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+        [[ $installed == *$'\n'"$p install ok installed"$'\n'* ]] ||
+            dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     local sudo=()
