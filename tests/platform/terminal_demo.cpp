@@ -7,8 +7,8 @@
 //   F1               scrolls the whole buffer up one row
 //   F2, F3           hide and show the cursor
 //   F4               beeps
-//   F5               shows "busy" and computes, calling nothing, until a
-//                    control handler has run
+//   F5               shows "busy" and stays away from the console (as a
+//                    long computation would) until a control handler has run
 //   F6               writes output without end (cells and frames on the
 //                    console, bytes when redirected) until a control handler
 //                    has run
@@ -22,8 +22,10 @@
 // the program then shows "<event N>" for each. --raw turns processed input off.
 // --greet writes "ready" and a line end first when output is redirected.
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "platform/console_api.h"
 
@@ -132,13 +134,15 @@ void resized() {
 }
 
 // No console call in the loop: only a handler running on a thread of its own
-// can end it.
+// can end it. The thread sleeps between its looks rather than spinning: to
+// the console a thread asleep outside it is as busy as one computing, and
+// the host takes a second to start watching the terminal for it, a second a
+// spinning thread would hold a whole core for.
 void compute_until_an_event() {
     put("busy");
     Sleep(0);
-    volatile unsigned long spins = 0;
     while (g_events.load() == 0)
-        spins = spins + 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 // A terminal or pipe that nobody reads fills up, and the write blocks.
