@@ -45,12 +45,12 @@ struct DigitRun {
     char operator[](std::size_t at) const { return at < whole.size() ? whole[at] : fraction[at - whole.size()]; }
 };
 
-// The value of `digits` times ten to `exponent`, without sign, for digits of
-// which at least one is not 0.
+// The value of `digits` times ten to `exponent`, without sign.
 double digits_value(DigitRun digits, std::int64_t exponent) {
     std::size_t first = 0;
-    while (digits[first] == '0')
+    while (first < digits.size() && digits[first] == '0')
         ++first;
+    if (first == digits.size()) return 0.0;
     std::size_t end = digits.size();
     while (digits[end - 1] == '0')
         --end;
@@ -107,10 +107,6 @@ double decimal_prefix_value(std::string_view text) {
         }
     }
 
-    if (whole.find_first_not_of('0') == std::string_view::npos &&
-        fraction.find_first_not_of('0') == std::string_view::npos) {
-        return negative ? -0.0 : 0.0;
-    }
     const double value = digits_value({whole, fraction}, exponent);
     return negative ? -value : value;
 }
