@@ -15,7 +15,8 @@
            beside bc's time to its first answer and its peak, in alternating
            runs
   idle     CPU time while waiting at a prompt and at "<Esc> for exit", beside
-           a bare poll loop of the same period
+           a bare poll loop of the same period and beside the same loop
+           waiting on its terminal input
 
 Usage: measure.py BASECONV READLINE_PEER POLL_PEER [--passes N] [--seed S] [--rounds R] [--idle SECONDS]
                   [--keys N] [--answers N] [--starts N]
@@ -251,18 +252,22 @@ def answer_latency(baseconv, bc, runs):
 
 def idle_cpu(argv, poll_peer, seconds):
     """CPU share while waiting at a prompt and at "<Esc> for exit", each
-    measured over the same seconds as a bare poll loop of the same period
-    (25 ms, 50 ms) running beside it."""
+    measured over the same seconds as two poll loops of the same period (25 ms,
+    50 ms) running beside it: a bare one that watches no descriptor, and one
+    that waits on its standard input, a pseudo-terminal of its own, as a
+    program waiting for keys must. Returns (ours, bare, on input) for each."""
 
     def beside(p, period_ms):
-        loop = PtyProgram([poll_peer, str(period_ms)])
+        loops = [PtyProgram([poll_peer, str(period_ms)]), PtyProgram([poll_peer, str(period_ms), "stdin"])]
         try:
             time.sleep(0.3)
-            start, loop_start = p.cpu_seconds(), loop.cpu_seconds()
+            programs = [p] + loops
+            start = [q.cpu_seconds() for q in programs]
             time.sleep(seconds)
-            return (p.cpu_seconds() - start) / seconds, (loop.cpu_seconds() - loop_start) / seconds
+            return tuple((q.cpu_seconds() - s) / seconds for q, s in zip(programs, start))
         finally:
-            loop.kill()
+            for loop in loops:
+                loop.kill()
 
     p = PtyProgram(argv)
     try:
@@ -470,7 +475,9 @@ def main():
     )
     ours_echo, readline_echo = echo["baseconv"], echo["readline"]
     ours_answer, bc_answer = answer_latency(baseconv, bc, args.answers)
-    (idle_prompt, poll_prompt), (idle_hint, poll_hint) = idle_cpu([baseconv], os.path.abspath(args.poll_peer), args.idle)
+    (idle_prompt, poll_prompt, input_prompt), (idle_hint, poll_hint, input_hint) = idle_cpu(
+        [baseconv], os.path.abspath(args.poll_peer), args.idle
+    )
 
     rows = [
         ("bytes to the terminal per key, end of line", f"{ours_keys['end'][0]:.1f}", f"{readline_keys['end'][0]:.1f}"),
@@ -509,11 +516,21 @@ def main():
             f"{ours_answer * 1000:.3f}",
             f"{bc_answer * 1000:.3f}",
         ),
-        (f"CPU while idle at a prompt ({args.idle:.0f} s; peer: a 25 ms poll loop)", f"{idle_prompt * 100:.3f} %", f"{poll_prompt * 100:.3f} %"),
+        (f"CPU while idle at a prompt ({args.idle:.0f} s; peer: a bare 25 ms poll loop)", f"{idle_prompt * 100:.3f} %", f"{poll_prompt * 100:.3f} %"),
         (
-            f'CPU while idle at "<Esc> for exit" ({args.idle:.0f} s; peer: a 50 ms poll loop)',
+            f"CPU while idle at a prompt, same seconds (peer: a 25 ms poll loop on its terminal input)",
+            f"{idle_prompt * 100:.3f} %",
+            f"{input_prompt * 100:.3f} %",
+        ),
+        (
+            f'CPU while idle at "<Esc> for exit" ({args.idle:.0f} s; peer: a bare 50 ms poll loop)',
             f"{idle_hint * 100:.3f} %",
             f"{poll_hint * 100:.3f} %",
+        ),
+        (
+            f'CPU while idle at "<Esc> for exit", same seconds (peer: a 50 ms poll loop on its terminal input)',
+            f"{idle_hint * 100:.3f} %",
+            f"{input_hint * 100:.3f} %",
         ),
     ]
     print("| measure | baseconv | peer |")
@@ -521,7 +538,10 @@ def main():
     for name, ours, peer in rows:
         print(f"| {name} | {ours} | {peer} |")
     print()
-    print("Peers: GNU readline (keys, echo), bc (passes, answer, start-up, memory), a bare poll loop (idle).")
+    print(
+        "Peers: GNU readline (keys, echo), bc (passes, answer, start-up, memory), poll loops without and with"
+        " their terminal input (idle)."
+    )
 
 
 if __name__ == "__main__":
