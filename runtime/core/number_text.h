@@ -14,7 +14,8 @@ namespace rt {
 // hexadecimal integer; anything else is read as a decimal number prefix:
 // white space, an optional sign, digits with an optional fraction and an
 // optional exponent, up to the first character that does not fit (0 when
-// nothing fits). Correctly rounded, whatever the process locale.
+// nothing fits). Correctly rounded to nearest, whatever the process locale
+// and rounding mode.
 double text_to_double(StringDescriptor* text);
 
 // The nearest integer, ties to even; -2^63 for NaN and for values outside the
