@@ -211,10 +211,10 @@ class RandomDecimals : public NumberTextTest {
     // The digits written with random leading and trailing zeros, decimal point
     // and exponent, and a random sign.
     std::string random_shape(const std::string& digits, int order) {
-        const std::size_t point = random_() % (digits.size() + 1);
+        const std::size_t point = random_below(digits.size() + 1);
         std::string text = random_() % 2 == 0 ? "" : (random_() % 2 == 0 ? "+" : "-");
-        text += std::string(random_() % 3, '0') + digits.substr(0, point) + "." + digits.substr(point) +
-                std::string(random_() % 3, '0');
+        text += std::string(random_below(3), '0') + digits.substr(0, point) + "." + digits.substr(point) +
+                std::string(random_below(3), '0');
         return text + (random_() % 2 == 0 ? "e" : "E") + std::to_string(order - static_cast<int>(point));
     }
 
@@ -237,6 +237,9 @@ class RandomDecimals : public NumberTextTest {
             << text;
     }
 
+    // A random count from 0 to n - 1.
+    std::size_t random_below(std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random_); }
+
     std::mt19937_64 random_{20261211};
 };
 
@@ -252,7 +255,7 @@ TEST_F(RandomDecimals, ReadLikeTheStandardLibrary) {
         // last one moved up or down.
         std::string text = random_shape(digits, order);
         expect_reads_as(text, reference(text, order));
-        std::string cut = digits.substr(0, 15 + random_() % 11);
+        std::string cut = digits.substr(0, 15 + random_below(11));
         char& last = cut.back();
         last = static_cast<char>(last == '9'   ? last - 1
                                  : last == '0' ? last + 1
