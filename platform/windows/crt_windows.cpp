@@ -48,17 +48,23 @@ unsigned int _controlfp(unsigned int value, unsigned int mask) { return ::_contr
 #endif
 
 // The C library's strtod here misses the nearest double for some long texts;
-// the standard library's reading does not.
+// the standard library's reading does not, but it follows the rounding mode,
+// so it gets round-to-nearest for the time it reads.
 double decimal_to_double(const char* digits) {
+    const unsigned int rounding = _controlfp(0, 0) & _MCW_RC;
+    if (rounding != _RC_NEAR) _controlfp(_RC_NEAR, _MCW_RC);
     const char* const end = digits + std::strlen(digits);
     double value = 0.0;
-    if (std::from_chars(digits, end, value).ec != std::errc::result_out_of_range) return value;
-    // Out of range: the digits ahead of the exponent and the exponent tell
-    // a value past the largest double from one below the smallest.
-    const char* const e = std::strchr(digits, 'e');
-    int exponent = 0;
-    std::from_chars(e + 1, end, exponent);
-    return (e - digits) + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    if (std::from_chars(digits, end, value).ec == std::errc::result_out_of_range) {
+        // Out of range: the digits ahead of the exponent and the exponent
+        // tell a value past the largest double from one below the smallest.
+        const char* const e = std::strchr(digits, 'e');
+        int exponent = 0;
+        std::from_chars(e + 1, end, exponent);
+        value = (e - digits) + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    }
+    if (rounding != _RC_NEAR) _controlfp(rounding, _MCW_RC);
+    return value;
 }
 
 void exit(int status) { std::exit(status); }
