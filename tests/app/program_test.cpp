@@ -589,15 +589,9 @@ class PipedProgram {
     }
     // The wait status once it has ended; nothing on timeout.
     std::optional<int> wait_status() {
-        while (std::chrono::steady_clock::now() < deadline_) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return status;
-            }
-            poll(nullptr, 0, 10);
-        }
-        return std::nullopt;
+        const auto status = platform::wait_for_end(pid_, deadline_);
+        if (status) pid_ = -1;
+        return status;
     }
 
     std::string output;

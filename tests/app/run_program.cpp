@@ -10,6 +10,8 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "tests/platform/pty_process.h"
+
 extern char** environ;
 
 namespace app_test {
@@ -118,13 +120,9 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     }
     close_fd(output.read);
     close_fd(error.read);
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            result.status = status;
-            return result;
-        }
-        poll(nullptr, 0, 10);
+    if (const auto status = platform::wait_for_end(pid, deadline)) {
+        result.status = *status;
+        return result;
     }
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);

@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,6 +72,30 @@ void set_pty_size(int master, int cols, int rows) {
 std::string without_leak_check() {
     const char* options = std::getenv("ASAN_OPTIONS");
     return std::string("ASAN_OPTIONS=") + (options != nullptr ? options : "") + ":detect_leaks=0";
+}
+
+std::optional<int> wait_for_end(pid_t pid, std::chrono::steady_clock::time_point deadline) {
+    // A process descriptor becomes readable when the child ends; without one
+    // (a kernel before 5.3) the wait looks every 10 ms.
+    // Asked by its number: the C library's declaration of it lacks C linkage
+    // in some versions.
+    const int ended = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    for (;;) {
+        int status = 0;
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid || (r < 0 && errno != EINTR)) {
+            if (ended >= 0) ::close(ended);
+            return r == pid ? std::optional<int>(status) : std::nullopt;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            if (ended >= 0) ::close(ended);
+            return std::nullopt;
+        }
+        pollfd p{ended, POLLIN, 0};
+        ::poll(&p, 1, ended >= 0 ? static_cast<int>(left.count()) : std::min<int>(10, static_cast<int>(left.count())));
+    }
 }
 
 bool same_modes(const termios& a, const termios& b) {

@@ -146,6 +146,10 @@ class PtyProcess {
 // of times, where the check costs as much as the rest of a run.
 std::string without_leak_check();
 
+// The wait status of child `pid` once it has ended (reaped); nothing if it has
+// not by `deadline`. The wait ends when the child does, not at a polling step.
+std::optional<int> wait_for_end(pid_t pid, std::chrono::steady_clock::time_point deadline);
+
 // Whether two sets of terminal modes are the same in every field that a
 // program can change.
 bool same_modes(const termios& a, const termios& b);
