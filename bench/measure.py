@@ -14,12 +14,13 @@
   startup  time from start to the first prompt and peak resident memory,
            beside bc's time to its first answer and its peak, in alternating
            runs
-  idle     CPU time while waiting at a prompt and at "<Esc> for exit", beside
-           a bare poll loop of the same period and beside the same loop
-           waiting on its terminal input
+  idle     CPU time and wake-ups while waiting at a prompt and at "<Esc> for
+           exit", in rounds, beside two bare poll loops of the same period
+           and the same loop waiting on its terminal input, all measured over
+           the same seconds
 
 Usage: measure.py BASECONV READLINE_PEER POLL_PEER [--passes N] [--seed S] [--rounds R] [--idle SECONDS]
-                  [--keys N] [--answers N] [--starts N]
+                  [--idle-rounds N] [--keys N] [--answers N] [--starts N] [--only MEASURE,...]
 Prints a Markdown table on standard output; progress goes to standard error.
 """
 import argparse
@@ -128,18 +129,21 @@ class PtyProgram:
                     return int(line.split()[1])
         raise RuntimeError("no syscw")
 
-    def cpu_seconds(self):
-        """CPU time of every thread, from the scheduler's own accounting."""
-        total = 0.0
+    def scheduler_counts(self):
+        """CPU seconds and context switches (each a wake-up or a preemption)
+        of every thread, from the scheduler's own accounting."""
+        cpu, switches = 0.0, 0
         for task in os.listdir(f"/proc/{self.pid}/task"):
             try:
                 with open(f"/proc/{self.pid}/task/{task}/sched") as f:
                     for line in f:
                         if line.startswith("se.sum_exec_runtime"):
-                            total += float(line.split(":")[1]) / 1000.0
+                            cpu += float(line.split(":")[1]) / 1000.0
+                        elif line.startswith("nr_switches"):
+                            switches += int(line.split(":")[1])
             except FileNotFoundError:
                 pass
-        return total
+        return cpu, switches
 
     def kill(self):
         try:
@@ -250,38 +254,71 @@ def answer_latency(baseconv, bc, runs):
         q.kill()
 
 
-def idle_cpu(argv, poll_peer, seconds):
-    """CPU share while waiting at a prompt and at "<Esc> for exit", each
-    measured over the same seconds as two poll loops of the same period (25 ms,
-    50 ms) running beside it: a bare one that watches no descriptor, and one
-    that waits on its standard input, a pseudo-terminal of its own, as a
-    program waiting for keys must. Returns (ours, bare, on input) for each."""
+IDLE_PEERS = ("bare", "bare again", "on its terminal")
 
-    def beside(p, period_ms):
-        loops = [PtyProgram([poll_peer, str(period_ms)]), PtyProgram([poll_peer, str(period_ms), "stdin"])]
+
+def idle_cpu(argv, poll_peer, seconds, rounds):
+    """CPU share while waiting at a prompt and at "<Esc> for exit", in
+    `rounds` rounds of `seconds` each. Three poll loops of the same period
+    (25 ms, 50 ms) run beside it and are measured over the same seconds in
+    every round: a bare one that watches no descriptor, a second bare one
+    (its ratio to the first shows how far two identical programs differ on
+    this machine, the noise floor), and one that waits on its standard input,
+    a pseudo-terminal of its own, as a program waiting for keys must. A
+    wake-up costs tens of microseconds and the scheduler's count of them
+    swings between windows, so what counts is the median of the rounds'
+    ratios, with their spread.
+
+    Returns, for the prompt and for the exit hint, a dict: "cpu" maps
+    "baseconv" and each peer to its per-round CPU shares, "switches" to its
+    context switches per second (median of the rounds)."""
+
+    def rounds_beside(p, period_ms):
+        peers = [PtyProgram([poll_peer, str(period_ms)]), PtyProgram([poll_peer, str(period_ms)])]
+        peers.append(PtyProgram([poll_peer, str(period_ms), "stdin"]))
+        labels = ("baseconv",) + IDLE_PEERS
+        programs = [p] + peers
+        cpu = {label: [] for label in labels}
+        switches = {label: [] for label in labels}
         try:
             time.sleep(0.3)
-            programs = [p] + loops
-            start = [q.cpu_seconds() for q in programs]
-            time.sleep(seconds)
-            return tuple((q.cpu_seconds() - s) / seconds for q, s in zip(programs, start))
+            for r in range(rounds):
+                start = [q.scheduler_counts() for q in programs]
+                time.sleep(seconds)
+                for label, q, (cpu0, switches0) in zip(labels, programs, start):
+                    cpu1, switches1 = q.scheduler_counts()
+                    cpu[label].append((cpu1 - cpu0) / seconds)
+                    switches[label].append((switches1 - switches0) / seconds)
+                log(
+                    f"idle {period_ms} ms round {r + 1}: "
+                    + ", ".join(f"{label} {cpu[label][-1] * 100:.3f} %" for label in labels)
+                )
+            return {"cpu": cpu, "switches": {label: statistics.median(v) for label, v in switches.items()}}
         finally:
-            for loop in loops:
-                loop.kill()
+            for peer in peers:
+                peer.kill()
 
     p = PtyProgram(argv)
     try:
         p.read_until(PROMPT_END)
         p.settle(0.3)
-        at_prompt = beside(p, 25)
+        at_prompt = rounds_beside(p, 25)
         p.type(b"5\r2\r")
         p.read_until(EXIT_HINT_END)
         p.settle(0.3)
-        at_exit_hint = beside(p, 50)
-        log(f"idle: prompt {at_prompt}, exit hint {at_exit_hint}")
+        at_exit_hint = rounds_beside(p, 50)
         return at_prompt, at_exit_hint
     finally:
         p.kill()
+
+
+def ratio_summary(cpu, label, peer):
+    """The median of the rounds' ratios of `label`'s CPU to `peer`'s, and the
+    lowest and highest of them."""
+    ratios = sorted(a / b for a, b in zip(cpu[label], cpu[peer]) if b > 0)
+    if not ratios:
+        return "n/a"
+    return f"{statistics.median(ratios):.2f}× ({ratios[0]:.2f}–{ratios[-1]:.2f}×)"
 
 
 # --- Processes through pipes ----------------------------------------------------
@@ -444,6 +481,36 @@ def startup(baseconv, bc, runs):
     )
 
 
+MEASURES = ("keys", "passes", "startup", "echo", "answer", "idle")
+
+
+def idle_table(states, seconds, rounds):
+    """The idle figures: each program's median CPU share, the median ratios
+    with their spread over the rounds, and the wake-ups a second."""
+    print(
+        "| idle state | baseconv | bare poll loop | bare again | poll loop on its terminal"
+        " | baseconv / bare | baseconv / on its terminal | bare again / bare | context switches a second:"
+        " baseconv / bare / on its terminal |"
+    )
+    print("|---|---|---|---|---|---|---|---|---|")
+    labels = ("baseconv",) + IDLE_PEERS
+    for name, result in states:
+        cpu, switches = result["cpu"], result["switches"]
+        shares = " | ".join(f"{statistics.median(cpu[label]) * 100:.3f} %" for label in labels)
+        print(
+            f"| {name} | {shares}"
+            f" | {ratio_summary(cpu, 'baseconv', 'bare')}"
+            f" | {ratio_summary(cpu, 'baseconv', 'on its terminal')}"
+            f" | {ratio_summary(cpu, 'bare again', 'bare')}"
+            f" | {switches['baseconv']:.1f} / {switches['bare']:.1f} / {switches['on its terminal']:.1f} |"
+        )
+    print()
+    print(
+        f"CPU shares: medians of {rounds} rounds of {seconds:g} s, every program over the same seconds in each;"
+        " ratios: the median of the rounds' ratios (lowest–highest)."
+    )
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("baseconv")
@@ -455,93 +522,96 @@ def main():
     parser.add_argument("--passes", type=int, default=10000)
     parser.add_argument("--seed", type=int, default=12)
     parser.add_argument("--idle", type=float, default=10.0)
+    parser.add_argument("--idle-rounds", type=int, default=9)
     parser.add_argument("--rounds", type=int, default=7)
+    parser.add_argument(
+        "--only", default=",".join(MEASURES), help=f"the measures to take, of {','.join(MEASURES)} (all unless given)"
+    )
     args = parser.parse_args()
+    only = set(args.only.split(","))
+    if not only <= set(MEASURES):
+        sys.exit(f"--only takes some of {','.join(MEASURES)}")
     baseconv = os.path.abspath(args.baseconv)
+    readline_peer = os.path.abspath(args.readline_peer)
     bc = shutil.which("bc")
     if bc is None:
         sys.exit("bc is not installed")
 
-    ours_keys = key_costs([baseconv], "baseconv")
-    readline_keys = key_costs([os.path.abspath(args.readline_peer)], "readline")
-    ours_rate, bc_rate, ours_rss, bc_rss, ours_cpu_rate, bc_cpu_rate = passes(
-        baseconv, bc, args.passes, args.seed, args.rounds
-    )
-    ours_start, bc_start, ours_rss1, bc_rss1 = startup(baseconv, bc, args.starts)
-    echo = echo_latencies(
-        {"baseconv": ([baseconv], ESC), "readline": ([os.path.abspath(args.readline_peer)], b"\x15")},
-        args.keys,
-        args.seed,
-    )
-    ours_echo, readline_echo = echo["baseconv"], echo["readline"]
-    ours_answer, bc_answer = answer_latency(baseconv, bc, args.answers)
-    (idle_prompt, poll_prompt, input_prompt), (idle_hint, poll_hint, input_hint) = idle_cpu(
-        [baseconv], os.path.abspath(args.poll_peer), args.idle
-    )
-
-    rows = [
-        ("bytes to the terminal per key, end of line", f"{ours_keys['end'][0]:.1f}", f"{readline_keys['end'][0]:.1f}"),
-        ("write calls per key, end of line", f"{ours_keys['end'][1]:.2f}", f"{readline_keys['end'][1]:.2f}"),
-        (
-            "bytes to the terminal per key, 5 characters before the end",
-            f"{ours_keys['middle'][0]:.1f}",
-            f"{readline_keys['middle'][0]:.1f}",
-        ),
-        (
-            "write calls per key, 5 characters before the end",
-            f"{ours_keys['middle'][1]:.2f}",
-            f"{readline_keys['middle'][1]:.2f}",
-        ),
-        (
-            f"passes per second, {args.passes} random pairs through pipes (median of {args.rounds} rounds)",
-            f"{ours_rate:.0f}",
-            f"{bc_rate:.0f}",
-        ),
-        (
-            f"passes per CPU second (user + system), same rounds",
-            f"{ours_cpu_rate:.0f}",
-            f"{bc_cpu_rate:.0f}",
-        ),
-        (f"peak resident memory, {args.passes} passes (KiB)", f"{ours_rss}", f"{bc_rss}"),
-        ("peak resident memory at the first prompt / first answer (KiB)", f"{ours_rss1:.0f}", f"{bc_rss1:.0f}"),
-        (
-            f"start to first prompt / first answer (ms, median of {args.starts} alternating runs)",
-            f"{ours_start * 1000:.2f}",
-            f"{bc_start * 1000:.2f}",
-        ),
-        (f"key to echo, median of {args.keys} keys, taking turns with the peer (ms)", f"{ours_echo[0] * 1000:.3f}", f"{readline_echo[0] * 1000:.3f}"),
-        (f"key to echo, 99th percentile of {args.keys} keys (ms)", f"{ours_echo[1] * 1000:.3f}", f"{readline_echo[1] * 1000:.3f}"),
-        (
-            f"Enter of the base to the answer line (ms, median of {args.answers})",
-            f"{ours_answer * 1000:.3f}",
-            f"{bc_answer * 1000:.3f}",
-        ),
-        (f"CPU while idle at a prompt ({args.idle:.0f} s; peer: a bare 25 ms poll loop)", f"{idle_prompt * 100:.3f} %", f"{poll_prompt * 100:.3f} %"),
-        (
-            f"CPU while idle at a prompt, same seconds (peer: a 25 ms poll loop on its terminal input)",
-            f"{idle_prompt * 100:.3f} %",
-            f"{input_prompt * 100:.3f} %",
-        ),
-        (
-            f'CPU while idle at "<Esc> for exit" ({args.idle:.0f} s; peer: a bare 50 ms poll loop)',
-            f"{idle_hint * 100:.3f} %",
-            f"{poll_hint * 100:.3f} %",
-        ),
-        (
-            f'CPU while idle at "<Esc> for exit", same seconds (peer: a 50 ms poll loop on its terminal input)',
-            f"{idle_hint * 100:.3f} %",
-            f"{input_hint * 100:.3f} %",
-        ),
-    ]
-    print("| measure | baseconv | peer |")
-    print("|---|---|---|")
-    for name, ours, peer in rows:
-        print(f"| {name} | {ours} | {peer} |")
-    print()
-    print(
-        "Peers: GNU readline (keys, echo), bc (passes, answer, start-up, memory), poll loops without and with"
-        " their terminal input (idle)."
-    )
+    rows = []
+    if "keys" in only:
+        ours_keys = key_costs([baseconv], "baseconv")
+        readline_keys = key_costs([readline_peer], "readline")
+        for place, where in (("end", "end of line"), ("middle", "5 characters before the end")):
+            rows.append(
+                (f"bytes to the terminal per key, {where}", f"{ours_keys[place][0]:.1f}", f"{readline_keys[place][0]:.1f}")
+            )
+            rows.append((f"write calls per key, {where}", f"{ours_keys[place][1]:.2f}", f"{readline_keys[place][1]:.2f}"))
+    if "passes" in only:
+        ours_rate, bc_rate, ours_rss, bc_rss, ours_cpu_rate, bc_cpu_rate = passes(
+            baseconv, bc, args.passes, args.seed, args.rounds
+        )
+        rows += [
+            (
+                f"passes per second, {args.passes} random pairs through pipes (median of {args.rounds} rounds)",
+                f"{ours_rate:.0f}",
+                f"{bc_rate:.0f}",
+            ),
+            ("passes per CPU second (user + system), same rounds", f"{ours_cpu_rate:.0f}", f"{bc_cpu_rate:.0f}"),
+            (f"peak resident memory, {args.passes} passes (KiB)", f"{ours_rss}", f"{bc_rss}"),
+        ]
+    if "startup" in only:
+        ours_start, bc_start, ours_rss1, bc_rss1 = startup(baseconv, bc, args.starts)
+        rows += [
+            ("peak resident memory at the first prompt / first answer (KiB)", f"{ours_rss1:.0f}", f"{bc_rss1:.0f}"),
+            (
+                f"start to first prompt / first answer (ms, median of {args.starts} alternating runs)",
+                f"{ours_start * 1000:.2f}",
+                f"{bc_start * 1000:.2f}",
+            ),
+        ]
+    if "echo" in only:
+        echo = echo_latencies(
+            {"baseconv": ([baseconv], ESC), "readline": ([readline_peer], b"\x15")},
+            args.keys,
+            args.seed,
+        )
+        ours_echo, readline_echo = echo["baseconv"], echo["readline"]
+        rows += [
+            (
+                f"key to echo, median of {args.keys} keys, taking turns with the peer (ms)",
+                f"{ours_echo[0] * 1000:.3f}",
+                f"{readline_echo[0] * 1000:.3f}",
+            ),
+            (
+                f"key to echo, 99th percentile of {args.keys} keys (ms)",
+                f"{ours_echo[1] * 1000:.3f}",
+                f"{readline_echo[1] * 1000:.3f}",
+            ),
+        ]
+    if "answer" in only:
+        ours_answer, bc_answer = answer_latency(baseconv, bc, args.answers)
+        rows.append(
+            (
+                f"Enter of the base to the answer line (ms, median of {args.answers})",
+                f"{ours_answer * 1000:.3f}",
+                f"{bc_answer * 1000:.3f}",
+            )
+        )
+    if rows:
+        print("| measure | baseconv | peer |")
+        print("|---|---|---|")
+        for name, ours, peer in rows:
+            print(f"| {name} | {ours} | {peer} |")
+        print()
+        print("Peers: GNU readline (keys, echo), bc (passes, answer, start-up, memory).")
+        print()
+    if "idle" in only:
+        at_prompt, at_exit_hint = idle_cpu([baseconv], os.path.abspath(args.poll_peer), args.idle, args.idle_rounds)
+        idle_table(
+            [("at a prompt (peers poll every 25 ms)", at_prompt), ('at "<Esc> for exit" (peers: 50 ms)', at_exit_hint)],
+            args.idle,
+            args.idle_rounds,
+        )
 
 
 if __name__ == "__main__":
