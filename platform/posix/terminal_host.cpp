@@ -382,7 +382,11 @@ void TerminalHost::wait_until(DWORD milliseconds, bool until_input) {
             if (shut_down_) return;
             processed_input_ = (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0;
             over = look(std::exchange(input_ready, false), after) || (until_input && model_.has_input());
-            show();
+            // A wait that hands over one of several keys already typed (a
+            // paste) returns at once, and the program comes straight back for
+            // the next: the frame goes out with the wait that finds no key
+            // ready, so a paste costs a write per read, not one per key.
+            if (!over || !keys_->has_kept()) show();
             if (!over) {
                 fds[0].fd = signal_wake_fd(SignalQueue::Program);
                 if (keys_->wants_bytes()) fds[1].fd = keys_->fd();

@@ -6,10 +6,12 @@
 // start, and picks the parts.
 //
 // The screen goes out at one place: when the program waits (Sleep, or a wait
-// on the input handle), and at the end. Keys are handed over one per wait, at
-// the pace the program takes them, as a person would type them; a wait on the
-// input handle that hands one over returns at once. On every way out the
-// terminals are given back exactly as they were found.
+// on the input handle), and at the end; a wait that returns at once with a
+// key while more typed keys are waiting (a paste) leaves it to the wait that
+// finds none. Keys are handed over one per wait, at the pace the program
+// takes them, as a person would type them; a wait on the input handle that
+// hands one over returns at once. On every way out the terminals are given
+// back exactly as they were found.
 //
 // Signals are noted by their handlers. The ones that are control events are
 // raised at once, on the control thread, whatever the program's thread is

@@ -535,6 +535,32 @@ TEST_F(HostTest, ALongPasteArrivesWhole) {
     EXPECT_EQ(keys, text);
 }
 
+// Keys of a paste that are already read are handed over one per wait, and
+// each such wait returns at once: the program's echo of them goes out with
+// the wait that finds no key left, not one frame per key.
+TEST_F(HostTest, APasteAlreadyReadIsShownOnceItsLastKeyIsTaken) {
+    start_on_terminal(20, 5);
+    answer_queries();
+    Sleep(0);
+    pump();
+    const std::string text(200, '4');
+    type("\x1b[200~" + text + "\x1b[201~");
+    count_writes();
+    ConsoleModel& model = host->console();
+    std::string keys;
+    for (int waits = 0; keys.size() < text.size() && waits < 1000; ++waits) {
+        EXPECT_EQ(WaitForSingleObject(in(), kLongWait), WAIT_OBJECT_0);
+        keys += key_chars(model);
+        write_text({0, 0}, std::to_string(keys.size()));
+    }
+    EXPECT_EQ(keys, text);
+    EXPECT_EQ(WaitForSingleObject(in(), 0), WAIT_TIMEOUT);
+    // The frame of the wait that handed over the last key, and the last one.
+    EXPECT_LE(g_writes, 2);
+    pump();
+    EXPECT_EQ(screen->text(0), "200");
+}
+
 TEST_F(HostTest, ALoneEscapeBecomesEscapeAfterTheTimeoutWithinAWait) {
     start_on_terminal(10, 3);
     type("\x1b");
