@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 
 extern char** environ;
 
@@ -160,32 +162,61 @@ void PtyProcess::start(const std::string& program, const std::vector<std::string
         envp.push_back(setting.data());
     envp.push_back(nullptr);
 
-    pid_ = ::fork();
-    check(pid_ >= 0, "fork");
-    if (pid_ == 0) {
-        ::setpgid(0, 0);
-        auto bind = [this](Stream stream, int pipe_end, int fd) {
-            if (stream == Stream::Closed) {
-                ::close(fd);
-            } else {
-                ::dup2(stream == Stream::Pipe ? pipe_end : slave_, fd);
-            }
-        };
-        bind(options.input, input_pipe[0], STDIN_FILENO);
-        bind(options.output, output_pipe[1], STDOUT_FILENO);
-        sigset_t none;
-        sigemptyset(&none);
-        ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
-        ::signal(SIGPIPE, SIG_DFL);
-        for (const int number : options.ignored_signals)
-            ::signal(number, SIG_IGN);
-        // Programs killed by SIGQUIT or SIGABRT on purpose leave no core file.
-        const rlimit no_core{0, 0};
-        ::setrlimit(RLIMIT_CORE, &no_core);
-        ::execve(program.c_str(), argv.data(), envp.data());
-        ::_exit(127);
+    // The program is spawned: a fork would copy this process's page tables,
+    // which an instrumented test's are large, and each page this process
+    // writes afterwards would fault once more; the tests start programs
+    // hundreds of times. The program leads a process group of its own.
+    posix_spawn_file_actions_t actions;
+    check(::posix_spawn_file_actions_init(&actions) == 0, "spawn actions");
+    auto bind = [&](Stream stream, int pipe_end, int fd) {
+        if (stream == Stream::Closed) {
+            ::posix_spawn_file_actions_addclose(&actions, fd);
+        } else {
+            ::posix_spawn_file_actions_adddup2(&actions, stream == Stream::Pipe ? pipe_end : slave_, fd);
+        }
+    };
+    bind(options.input, input_pipe[0], STDIN_FILENO);
+    bind(options.output, output_pipe[1], STDOUT_FILENO);
+    posix_spawnattr_t attributes;
+    check(::posix_spawnattr_init(&attributes) == 0, "spawn attributes");
+    ::posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    ::posix_spawnattr_setsigmask(&attributes, &none);
+    // SIGPIPE at its default, whatever this process does with it. A signal
+    // the program is to start ignoring is ignored here while it is spawned:
+    // an ignored signal is what a new program inherits.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    std::vector<std::pair<int, struct sigaction>> kept;
+    for (const int number : options.ignored_signals) {
+        sigdelset(&defaults, number);
+        struct sigaction previous {};
+        ::sigaction(number, &ignore, &previous);
+        kept.emplace_back(number, previous);
     }
-    ::setpgid(pid_, pid_);
+    ::posix_spawnattr_setsigdefault(&attributes, &defaults);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const int spawned = ::posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+    for (const auto& [number, previous] : kept)
+        ::sigaction(number, &previous, nullptr);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
+    if (spawned != 0) {
+        errno = spawned;
+        pid_ = -1;
+        for (int fd : {input_pipe[0], input_pipe[1], output_pipe[0], output_pipe[1]})
+            if (fd >= 0) ::close(fd);
+        check(false, program.c_str());
+    }
+    // Programs killed by SIGQUIT or SIGABRT on purpose leave no core file.
+    // The spawn returns once the program is running, before anything the
+    // test sends it.
+    const rlimit no_core{0, 0};
+    ::prlimit(pid_, RLIMIT_CORE, &no_core, nullptr);
     if (options.input == Stream::Pipe) {
         ::close(input_pipe[0]);
         write_fully(input_pipe[1], options.piped_input, true);
