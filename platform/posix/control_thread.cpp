@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <system_error>
 #include <thread>
 
@@ -13,11 +14,13 @@
 namespace platform {
 namespace {
 
-using std::chrono::milliseconds;
+// How soon the thread tries again, in milliseconds, when the program's thread
+// holds the host without waiting (a write to a slow terminal).
+constexpr int kRetryBusy = 10;
 
-// How soon the thread tries again when the program's thread holds the host
-// (a write to a slow terminal).
-constexpr milliseconds kRetryUnattended{10};
+// What goes down the wake-up pipe.
+constexpr char kWake = 'w';
+constexpr char kStop = 's';
 
 }  // namespace
 
@@ -26,13 +29,13 @@ ControlThread::~ControlThread() {
         std::unique_lock lock(mutex_);
         ended_.wait(lock, [this] { return !running_; });
     }
-    for (const int fd : stop_pipe_) {
+    for (const int fd : wake_pipe_) {
         if (fd >= 0) ::close(fd);
     }
 }
 
 bool ControlThread::start(Host& host, int input_fd) {
-    if (::pipe2(stop_pipe_.data(), O_CLOEXEC) != 0) return false;
+    if (::pipe2(wake_pipe_.data(), O_CLOEXEC) != 0) return false;
     // The signals of control events go to this thread alone, so that they are
     // noted whatever the program's thread is doing. The thread (and the
     // handler threads it starts) takes no other signal but the faults of its
@@ -61,7 +64,7 @@ bool ControlThread::start(Host& host, int input_fd) {
     if (started) {
         program_mask_ = program_mask;
     } else {
-        for (int& fd : stop_pipe_) {
+        for (int& fd : wake_pipe_) {
             ::close(fd);
             fd = -1;
         }
@@ -69,26 +72,43 @@ bool ControlThread::start(Host& host, int input_fd) {
     return started;
 }
 
-void ControlThread::stop() {
-    if (stop_pipe_[1] < 0) return;
-    const char stop = 0;
-    [[maybe_unused]] const ssize_t n = ::write(stop_pipe_[1], &stop, 1);
+void ControlThread::stop() { send(kStop); }
+
+void ControlThread::wake() { send(kWake); }
+
+void ControlThread::send(char byte) {
+    if (wake_pipe_[1] < 0) return;
+    [[maybe_unused]] const ssize_t n = ::write(wake_pipe_[1], &byte, 1);
+}
+
+bool ControlThread::take_wake_bytes() {
+    std::array<char, 64> bytes{};
+    const ssize_t n = ::read(wake_pipe_[0], bytes.data(), bytes.size());
+    return n > 0 && std::find(bytes.begin(), bytes.begin() + n, kStop) != bytes.begin() + n;
 }
 
 void ControlThread::run(Host& host, int input_fd) {
-    std::array<pollfd, 3> fds{pollfd{signal_wake_fd(SignalQueue::Control), POLLIN, 0}, pollfd{stop_pipe_[0], POLLIN, 0},
-                              pollfd{-1, POLLIN, 0}};
+    // The keys last: they are left out of the poll while not watched.
+    std::array<pollfd, 3> fds{pollfd{signal_wake_fd(SignalQueue::Control), POLLIN, 0}, pollfd{wake_pipe_[0], POLLIN, 0},
+                              pollfd{input_fd, POLLIN, 0}};
     const sigset_t control = signals_of(SignalQueue::Control);
     ::pthread_sigmask(SIG_UNBLOCK, &control, nullptr);
-    std::optional<milliseconds> retry;
+    bool watching = input_fd >= 0;
+    bool retrying = false;
     for (;;) {
-        const std::optional<milliseconds> unattended = retry ? retry : host.until_unattended();
-        retry.reset();
-        fds[2].fd = unattended && unattended->count() == 0 ? input_fd : -1;
-        const int timeout = unattended && unattended->count() > 0 ? static_cast<int>(unattended->count()) : -1;
-        if (::poll(fds.data(), fds.size(), timeout) < 0) continue;  // interrupted
-        if (fds[1].revents != 0) break;
-        if (fds[2].revents != 0 && !host.read_for_program()) retry = kRetryUnattended;
+        fds[2].revents = 0;
+        const nfds_t count = watching && !retrying ? fds.size() : fds.size() - 1;
+        const int ready = ::poll(fds.data(), count, retrying ? kRetryBusy : -1);
+        if (ready < 0) continue;  // interrupted
+        if (fds[1].revents != 0) {
+            if (take_wake_bytes()) break;
+            watching = input_fd >= 0;
+        }
+        if (fds[2].revents != 0 || (retrying && ready == 0)) {
+            const Host::Reading reading = host.read_for_program();
+            retrying = reading == Host::Reading::Busy;
+            if (reading == Host::Reading::Left) watching = false;
+        }
         if (fds[0].revents == 0) continue;
         const HostSignals signals = take_signals(SignalQueue::Control, true);
         if (signals.has(HostSignal::Interrupt)) raise_control_event(CTRL_C_EVENT);

@@ -21,11 +21,6 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-// How long the program's thread may go without looking for keys before the
-// control thread reads the terminal for it. A program that polls looks every
-// few tens of milliseconds.
-constexpr milliseconds kUnattended{1000};
-
 // Keys that act as the terminal's signal keys while input is processed.
 constexpr unsigned char kCtrlC = 0x03;
 constexpr unsigned char kCtrlBackslash = 0x1C;
@@ -57,7 +52,7 @@ TerminalHost::TerminalHost(const HostStreams& streams)
     // Without the wake-up pipes or the control thread, signals keep their
     // usual actions.
     watching_signals_ = watch_signals(streams.any_terminal());
-    if (watching_signals_ && !control_.start(*this, streams.input_fd)) {
+    if (watching_signals_ && !control_.start(*this, streams.input_is_terminal ? streams.input_fd : -1)) {
         unwatch_signals();
         watching_signals_ = false;
     }
@@ -255,19 +250,22 @@ void TerminalHost::end_of_input(AfterLock& after) {
     }
 }
 
-bool TerminalHost::read_for_program() {
+ControlThread::Host::Reading TerminalHost::read_for_program() {
+    if (shut_down_) return Reading::Left;
     AfterLock after;
     {
         const std::unique_lock lock(mutex_, std::try_to_lock);
-        if (!lock.owns_lock()) return false;
-        if (shut_down_ || keys_->ended()) return true;
+        if (program_reads_keys()) return Reading::Left;
+        if (!lock.owns_lock()) return Reading::Busy;
+        if (shut_down_ || keys_->ended()) return Reading::Left;
         std::vector<TerminalEvent> events;
         keys_->read_ready(events);
         if (keys_->ended()) after.final_event = CTRL_CLOSE_EVENT;
         for (const TerminalEvent& event : events) {
             const auto* record = std::get_if<INPUT_RECORD>(&event);
             if (record == nullptr) {
-                session_.reply(event, nullptr);
+                // What it queues goes out with the program's next frame.
+                session_.reply(event, screen_ ? &*screen_ : nullptr);
                 continue;
             }
             // Only the keys that raise events act here; a suspension draws
@@ -281,14 +279,20 @@ bool TerminalHost::read_for_program() {
         }
     }
     run(after);
-    return true;
+    return Reading::Done;
 }
 
-std::optional<milliseconds> TerminalHost::until_unattended() const {
-    if (!session_.streams().input_is_terminal || keys_->ended()) return std::nullopt;
-    if (looking_) return kUnattended;
-    const auto since = steady_clock::now() - steady_clock::time_point(steady_clock::duration(last_look_.load()));
-    return std::max(std::chrono::duration_cast<milliseconds>(kUnattended - since), milliseconds(0));
+// A waiting program's thread reads the keys itself. Bytes taken from under
+// it between its look and its poll would leave it asleep for the poll's whole
+// time with a key kept, so the control thread asks to be woken when the wait
+// ends instead. The request and the wait's end are each written before the
+// other side's is read, so one of the two sides always sees the other's.
+bool TerminalHost::program_reads_keys() {
+    if (!looking_) return false;
+    control_waits_ = true;
+    if (looking_) return true;
+    control_waits_ = false;
+    return false;
 }
 
 // --- Signals and the waits ----------------------------------------------------------
@@ -355,7 +359,8 @@ bool TerminalHost::look(bool input_ready, AfterLock& after) {
 void TerminalHost::wait_until(DWORD milliseconds, bool until_input) {
     const bool terminal_keys = keys_->keys_act_on_arrival();
     // Keys typed meanwhile are the wait's to read; the control thread reads
-    // for a program that does not wait.
+    // for a program that does not wait, and is woken when a wait ends that it
+    // left keys to.
     struct Looking {
         TerminalHost& host;
         bool marks;
@@ -364,8 +369,8 @@ void TerminalHost::wait_until(DWORD milliseconds, bool until_input) {
         }
         ~Looking() {
             if (!marks) return;
-            host.last_look_ = steady_clock::now().time_since_epoch().count();
             host.looking_ = false;
+            if (host.control_waits_ && host.control_waits_.exchange(false)) host.control_.wake();
         }
         Looking(const Looking&) = delete;
         Looking& operator=(const Looking&) = delete;

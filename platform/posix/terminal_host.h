@@ -120,9 +120,12 @@ class TerminalHost final : public ConsoleHost, private ControlThread::Host {
     // queued, looking at keys and signals whenever they come.
     void wait_until(DWORD milliseconds, bool until_input);
 
+    // Whether the program's thread is in a wait, which reads the keys; if so
+    // the control thread is woken when the wait ends.
+    bool program_reads_keys();
+
     // ControlThread::Host
-    std::optional<std::chrono::milliseconds> until_unattended() const override;
-    bool read_for_program() override;
+    Reading read_for_program() override;
     [[noreturn]] void end_process(int status) override;
 
     TerminalSession session_;
@@ -136,10 +139,11 @@ class TerminalHost final : public ConsoleHost, private ControlThread::Host {
     // What the program's thread's last look decoded, kept for the next look.
     std::vector<TerminalEvent> events_;
     const std::thread::id program_thread_ = std::this_thread::get_id();
-    // When the program's thread last looked for keys, and whether it is
-    // looking now (in a wait); what processed input was then.
-    std::atomic<std::chrono::steady_clock::rep> last_look_{std::chrono::steady_clock::now().time_since_epoch().count()};
+    // Whether the program's thread is looking for keys now (in a wait), and
+    // whether the control thread waits for that to end; what processed input
+    // was at the last look.
     std::atomic<bool> looking_{false};
+    std::atomic<bool> control_waits_{false};
     std::atomic<bool> processed_input_{false};
     bool close_raised_ = false;
     bool resumed_ = false;        // a SIGCONT noted now is our own resumption

@@ -1,5 +1,6 @@
 // The terminal host's POSIX pieces: the system-call table and what is built on
-// it, terminal modes and size on a real pseudo-terminal, and the signal watch.
+// it, terminal modes and size on a real pseudo-terminal, the signal watch, and
+// the control thread.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,15 +11,22 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <initializer_list>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "platform/console_api.h"
+#include "platform/posix/control_thread.h"
 #include "platform/posix/key_sources.h"
 #include "platform/posix/posix_io.h"
 #include "platform/posix/posix_signals.h"
@@ -415,6 +423,114 @@ TEST_F(Pty, FatalSignalsRescueTheTerminalAndStillKill) {
         got.resize(static_cast<std::size_t>(::read(master, got.data(), got.size())));
         EXPECT_EQ(got, "RESCUED");
     }
+}
+
+// --- the control thread ------------------------------------------------------------
+
+// A host whose answers to the thread's reads are scripted; each read that is
+// Done takes what waits in the input. The control events the thread raises
+// are counted too.
+struct ControlThreadTest : ::testing::Test {
+    using Reading = ControlThread::Host::Reading;
+
+    struct ScriptedHost final : ControlThread::Host {
+        int input_fd = -1;
+        std::deque<Reading> answers;
+        int reads = 0;
+
+        Reading read_for_program() override {
+            const std::lock_guard lock(mutex);
+            ++reads;
+            Reading answer = Reading::Done;
+            if (!answers.empty()) {
+                answer = answers.front();
+                answers.pop_front();
+            }
+            if (answer == Reading::Done) {
+                char bytes[16];
+                while (::read(input_fd, bytes, sizeof bytes) > 0) {
+                }
+            }
+            changed.notify_all();
+            return answer;
+        }
+        [[noreturn]] void end_process(int) override { std::abort(); }
+    };
+
+    static inline std::mutex mutex;
+    static inline std::condition_variable changed;
+    static inline int interrupts = 0;
+
+    static BOOL count_interrupt(DWORD type) {
+        const std::lock_guard lock(mutex);
+        if (type == CTRL_C_EVENT) ++interrupts;
+        changed.notify_all();
+        return TRUE;
+    }
+
+    int input[2] = {-1, -1};
+    ScriptedHost host;
+    std::optional<ControlThread> thread;
+
+    void SetUp() override {
+        interrupts = 0;
+        ASSERT_TRUE(watch_signals(false));
+        ASSERT_EQ(::pipe2(input, O_CLOEXEC | O_NONBLOCK), 0);
+        host.input_fd = input[0];
+        SetConsoleCtrlHandler(count_interrupt, TRUE);
+    }
+    void TearDown() override {
+        if (thread) {
+            thread->stop();
+            const std::optional<sigset_t> mask = thread->program_mask();
+            thread.reset();
+            if (mask) ::pthread_sigmask(SIG_SETMASK, &*mask, nullptr);
+        }
+        SetConsoleCtrlHandler(count_interrupt, FALSE);
+        unwatch_signals();
+        for (const int fd : input)
+            ::close(fd);
+    }
+
+    void start(std::initializer_list<Reading> answers) {
+        host.answers.assign(answers);
+        thread.emplace();
+        ASSERT_TRUE(thread->start(host, input[0]));
+    }
+    void type() { ASSERT_EQ(::write(input[1], "k", 1), 1); }
+    // Waits until the thread has read `count` times, or handled an interrupt.
+    template <typename Done>
+    static bool await(Done done) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), done);
+    }
+    int reads() {
+        const std::lock_guard lock(mutex);
+        return host.reads;
+    }
+};
+
+// A key is read as it arrives. Keys left to the program are not looked at
+// again until the thread is woken: the poll that next wakes it (here for a
+// signal) does not find them, though they are still there to be read.
+TEST_F(ControlThreadTest, ReadsKeysOnArrivalAndLeavesTheProgramsAloneUntilWoken) {
+    start({Reading::Left});
+    type();
+    ASSERT_TRUE(await([this] { return host.reads == 1; }));
+    ASSERT_EQ(::kill(::getpid(), SIGINT), 0);
+    ASSERT_TRUE(await([] { return interrupts == 1; }));
+    EXPECT_EQ(reads(), 1);
+    thread->wake();
+    ASSERT_TRUE(await([this] { return host.reads == 2; }));
+    type();  // watched again without another wake
+    ASSERT_TRUE(await([this] { return host.reads == 3; }));
+}
+
+// A host that is busy is tried again without a new key or a wake.
+TEST_F(ControlThreadTest, ABusyHostIsTriedAgain) {
+    start({Reading::Busy, Reading::Busy});
+    type();
+    ASSERT_TRUE(await([this] { return host.reads == 3; }));
 }
 
 }  // namespace

@@ -135,9 +135,8 @@ void resized() {
 
 // No console call in the loop: only a handler running on a thread of its own
 // can end it. The thread sleeps between its looks rather than spinning: to
-// the console a thread asleep outside it is as busy as one computing, and
-// the host takes a second to start watching the terminal for it, a second a
-// spinning thread would hold a whole core for.
+// the console a thread asleep outside it is as busy as one computing, and a
+// spinning thread would hold a whole core for as long as a test waits.
 void compute_until_an_event() {
     put("busy");
     Sleep(0);

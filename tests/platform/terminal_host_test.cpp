@@ -15,8 +15,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -47,12 +52,24 @@ constexpr std::string_view kDeviceAttributesReply = "\x1b[?62;22c";
 // --- Control events seen by a handler ------------------------------------------
 
 std::mutex g_events_mutex;
+std::condition_variable g_events_changed;
 std::vector<DWORD> g_events;
 
 BOOL record_event(DWORD type) {
     const std::lock_guard lock(g_events_mutex);
     g_events.push_back(type);
+    g_events_changed.notify_all();
     return TRUE;
+}
+
+// Waits for a handler to have seen `type`, which is then taken with the rest.
+bool await_event(DWORD type) {
+    std::unique_lock lock(g_events_mutex);
+    const bool seen = g_events_changed.wait_for(lock, milliseconds(kLongWait), [type] {
+        return std::find(g_events.begin(), g_events.end(), type) != g_events.end();
+    });
+    g_events.clear();
+    return seen;
 }
 
 std::vector<DWORD> take_events() {
@@ -73,6 +90,43 @@ ssize_t counting_write(int fd, const void* buffer, std::size_t count) {
     }
     return ::write(fd, buffer, count);
 }
+
+// --- The control thread, as the kernel sees it -------------------------------------
+
+// A poll a thread is asleep in: how many descriptors it watches and for how
+// long (-1: until one is ready).
+struct Asleep {
+    unsigned long descriptors;
+    int timeout_ms;
+};
+
+// The poll that a thread of this process other than `others` is asleep in,
+// from /proc: the host's control thread, the only other thread that polls.
+// With `descriptors`, only a poll of that many. Nothing once a long wait has
+// passed without one.
+std::optional<Asleep> control_thread_asleep(std::initializer_list<pid_t> others, unsigned long descriptors = 0) {
+    const auto give_up = steady_clock::now() + milliseconds(kLongWait);
+    while (steady_clock::now() < give_up) {
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            const pid_t id = std::stoi(task.path().filename().string());
+            if (std::find(others.begin(), others.end(), id) != others.end()) continue;
+            // The call's number and its arguments; "running" while it is not in one.
+            std::ifstream call(task.path() / "syscall");
+            long number = -1;
+            unsigned long fds = 0;
+            unsigned long count = 0;
+            unsigned long timeout = 0;
+            if (call >> number >> std::hex >> fds >> count >> timeout && number == SYS_poll &&
+                (descriptors == 0 || count == descriptors)) {
+                return Asleep{count, static_cast<int>(static_cast<unsigned int>(timeout))};
+            }
+        }
+        std::this_thread::yield();
+    }
+    return std::nullopt;
+}
+
+pid_t this_thread_id() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
 
 std::string key_chars(ConsoleModel& model) {
     std::string chars;
@@ -181,6 +235,15 @@ struct HostTest : ::testing::Test {
         }
     }
     void type(std::string_view bytes) { ASSERT_TRUE(write_all(master, std::as_bytes(std::span(bytes)))); }
+    // Waits until what was typed has been read from the terminal, by whichever
+    // thread reads it; false when it stays unread for a long wait.
+    bool terminal_input_taken() const {
+        const auto give_up = steady_clock::now() + milliseconds(kLongWait);
+        int unread = 0;
+        while (::ioctl(slave, FIONREAD, &unread) == 0 && unread > 0 && steady_clock::now() < give_up)
+            std::this_thread::yield();
+        return unread == 0;
+    }
     void count_writes() {
         g_counted_fd = slave;
         g_writes = 0;
@@ -424,25 +487,34 @@ TEST_F(HostTest, KittyFlagsArePushedOnlyWhenTheTerminalAnswersTheQuery) {
         {"device attributes alone", "\x1b[?62;22c", false},
         {"a late kitty reply", "\x1b[?62;22c\x1b[?0u", false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        received.clear();
-        start_on_terminal(10, 3);
-        Sleep(0);
-        pump();
-        EXPECT_TRUE(received.starts_with("\x1b[?u\x1b[c\x1b[?2004h\x1b[?9001h")) << received;
-        type(c.replies);
-        Sleep(0);
-        pump();
-        EXPECT_EQ(received.find("\x1b[>31u") != std::string::npos, c.pushed);
-        EXPECT_EQ(host->console().input_count(), 0u);  // replies are not keys
-        host.reset();
-        set_console_host(nullptr);
-        pump();
-        EXPECT_EQ(received.find("\x1b[<u") != std::string::npos, c.pushed);
-        termios after{};
-        ASSERT_EQ(::tcgetattr(slave, &after), 0);
-        EXPECT_TRUE(same_modes(after, initial));
+    // The replies are read by the program's next wait, or while it computes
+    // by the host's control thread; either way the push goes out with the
+    // next frame.
+    for (const bool while_computing : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            SCOPED_TRACE(while_computing ? "read while the program computes" : "read by a wait");
+            received.clear();
+            start_on_terminal(10, 3);
+            Sleep(0);
+            pump();
+            EXPECT_TRUE(received.starts_with("\x1b[?u\x1b[c\x1b[?2004h\x1b[?9001h")) << received;
+            type(c.replies);
+            if (while_computing) {
+                ASSERT_TRUE(terminal_input_taken());
+            }
+            Sleep(0);
+            pump();
+            EXPECT_EQ(received.find("\x1b[>31u") != std::string::npos, c.pushed);
+            EXPECT_EQ(host->console().input_count(), 0u);  // replies are not keys
+            host.reset();
+            set_console_host(nullptr);
+            pump();
+            EXPECT_EQ(received.find("\x1b[<u") != std::string::npos, c.pushed);
+            termios after{};
+            ASSERT_EQ(::tcgetattr(slave, &after), 0);
+            EXPECT_TRUE(same_modes(after, initial));
+        }
     }
 }
 
@@ -597,6 +669,76 @@ TEST_F(HostTest, ProcessedInputTurnsControlKeysIntoControlEvents) {
         const std::string keys = keys_over_waits(host->console());
         EXPECT_EQ(take_events(), c.events);
         EXPECT_EQ(keys, c.keys);
+        stop_host();
+    }
+}
+
+// Ctrl+C and Ctrl+\ typed while the program's thread computes, away from the
+// console, act on their arrival, while it is still held in its computation;
+// the keys typed with them wait for its next wait. The control thread sleeps
+// with no time limit, whether the program waits or computes: it neither wakes
+// on a timer while the program idles nor waits out a spell of the program not
+// looking before it reads for it. A key typed during a wait is the wait's:
+// the control thread leaves the terminal to it (polls 2 descriptors, not 3)
+// and watches it again once the wait is over.
+TEST_F(HostTest, ControlKeysTypedWhileTheProgramComputesActOnArrival) {
+    struct Case {
+        const char* name;
+        std::string_view key;
+        DWORD event;
+    };
+    const Case cases[] = {{"Ctrl+C", "\x03", CTRL_C_EVENT}, {"Ctrl+\\", "\x1c", CTRL_BREAK_EVENT}};
+    static pid_t program;
+    static int master_fd;
+    static int slave_fd;
+    static bool armed;
+    static std::optional<Asleep> left_to_the_wait;
+    program = this_thread_id();
+    master_fd = master;
+    slave_fd = slave;
+    // Once armed, the program's next poll types a key; its wait reads the key
+    // only once the control thread, woken by it too, has left it to the wait.
+    // In place before the host starts: the control thread reads through the
+    // same table.
+    posix_calls().poll = [](pollfd* fds, nfds_t count, int timeout_ms) {
+        if (this_thread_id() != program) return ::poll(fds, count, timeout_ms);
+        if (std::exchange(armed, false)) {
+            EXPECT_EQ(::write(master_fd, "a", 1), 1);
+        }
+        const int ready = ::poll(fds, count, timeout_ms);
+        const bool key = std::any_of(fds, fds + count,
+                                     [](const pollfd& p) { return p.fd == slave_fd && (p.revents & POLLIN) != 0; });
+        if (key && !left_to_the_wait) left_to_the_wait = control_thread_asleep({program}, 2);
+        return ready;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        left_to_the_wait.reset();
+        start_on_terminal(20, 5);
+        answer_queries();
+        set_processed_input(true);
+        Sleep(0);
+        std::optional<Asleep> while_waiting;
+        std::thread watcher([&] { while_waiting = control_thread_asleep({program, this_thread_id()}); });
+        armed = true;
+        Sleep(kTerminalWait);
+        watcher.join();
+        ASSERT_TRUE(while_waiting.has_value());
+        EXPECT_EQ(while_waiting->timeout_ms, -1);
+        ASSERT_TRUE(left_to_the_wait.has_value());
+        EXPECT_EQ(left_to_the_wait->timeout_ms, -1);
+        EXPECT_EQ(key_chars(host->console()), "a");
+
+        // From here this thread makes no console call until the event came.
+        const std::optional<Asleep> while_computing = control_thread_asleep({program});
+        ASSERT_TRUE(while_computing.has_value());
+        EXPECT_EQ(while_computing->timeout_ms, -1);
+        EXPECT_EQ(while_computing->descriptors, 3u);  // its signals, its wake-up and the terminal
+        type("x");
+        type(c.key);
+        EXPECT_TRUE(await_event(c.event));
+
+        EXPECT_EQ(keys_over_waits(host->console()), "x");
         stop_host();
     }
 }
