@@ -137,6 +137,7 @@ BOOL SetConsoleMode(HANDLE console, DWORD mode) {
         m->set_output_mode(mode);
     } else {
         m->set_input_mode(mode);
+        platform::console_host().input_mode_set(mode);
     }
     return TRUE;
 }

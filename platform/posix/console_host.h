@@ -79,6 +79,10 @@ class ConsoleHost {
     // the input queue holds a record. True when it does.
     virtual bool wait_for_input(DWORD milliseconds) = 0;
     virtual void beep(DWORD frequency, DWORD duration) = 0;
+    // SetConsoleMode gave the input handle `mode`: a host that reads keys on
+    // another thread while the program computes learns at once whether
+    // Ctrl+C is a key or an event.
+    virtual void input_mode_set(DWORD mode) = 0;
 
     // Bytes written to the output handle when it is not the console. Sets the
     // count written; false on failure.

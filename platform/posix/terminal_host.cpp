@@ -385,7 +385,6 @@ void TerminalHost::wait_until(DWORD milliseconds, bool until_input) {
         {
             const std::lock_guard lock(mutex_);
             if (shut_down_) return;
-            processed_input_ = (model_.input_mode() & ENABLE_PROCESSED_INPUT) != 0;
             over = look(std::exchange(input_ready, false), after) || (until_input && model_.has_input());
             // A wait that hands over one of several keys already typed (a
             // paste) returns at once, and the program comes straight back for

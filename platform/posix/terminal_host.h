@@ -72,6 +72,7 @@ class TerminalHost final : public ConsoleHost, private ControlThread::Host {
     // A poll that finds the queue empty: nothing to do until the program
     // waits.
     void input_idle() override {}
+    void input_mode_set(DWORD mode) override { processed_input_ = (mode & ENABLE_PROCESSED_INPUT) != 0; }
     void wait(DWORD milliseconds) override;
     bool wait_for_input(DWORD milliseconds) override;
     void beep(DWORD frequency, DWORD duration) override;
@@ -140,11 +141,11 @@ class TerminalHost final : public ConsoleHost, private ControlThread::Host {
     std::vector<TerminalEvent> events_;
     const std::thread::id program_thread_ = std::this_thread::get_id();
     // Whether the program's thread is looking for keys now (in a wait), and
-    // whether the control thread waits for that to end; what processed input
-    // was at the last look.
+    // whether the control thread waits for that to end; whether input is
+    // processed, as the program last set it.
     std::atomic<bool> looking_{false};
     std::atomic<bool> control_waits_{false};
-    std::atomic<bool> processed_input_{false};
+    std::atomic<bool> processed_input_{(ConsoleModel::kDefaultInputMode & ENABLE_PROCESSED_INPUT) != 0};
     bool close_raised_ = false;
     bool resumed_ = false;        // a SIGCONT noted now is our own resumption
     bool program_woken_ = false;  // the program's signal wake-up was seen readable

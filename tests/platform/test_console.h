@@ -125,6 +125,8 @@ class TestConsole final : public ConsoleHost {
 
     // --- ConsoleHost -----------------------------------------------------------
     void input_idle() override;
+    // Keys reach this console only from the program's own thread.
+    void input_mode_set(DWORD) override {}
     void wait(DWORD milliseconds) override;
     bool wait_for_input(DWORD milliseconds) override;
     void beep(DWORD frequency, DWORD duration) override { beeps_.push_back({frequency, duration}); }
