@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -234,14 +235,29 @@ struct HostTest : ::testing::Test {
         }
     }
     void type(std::string_view bytes) { ASSERT_TRUE(write_all(master, std::as_bytes(std::span(bytes)))); }
-    // Waits until what was typed has been read from the terminal, by whichever
-    // thread reads it; false when it stays unread for a long wait.
-    bool terminal_input_taken() const {
+    // Counts the bytes that threads other than this one (the host's control
+    // thread) read. In force before the host starts: the control thread reads
+    // through the same table.
+    static inline std::atomic<std::size_t> control_bytes{0};
+    static inline pid_t program_thread = 0;
+    static void count_control_reads() {
+        program_thread = this_thread_id();
+        posix_calls().read = [](int fd, void* buffer, std::size_t count) {
+            const ssize_t n = ::read(fd, buffer, count);
+            if (n > 0 && this_thread_id() != program_thread) control_bytes += static_cast<std::size_t>(n);
+            return n;
+        };
+    }
+    // Types `bytes` while this thread makes no console call, and waits until
+    // the control thread has read them all; false when it has not after a
+    // long wait.
+    bool type_while_computing(std::string_view bytes) {
+        control_bytes = 0;
+        type(bytes);
         const auto give_up = steady_clock::now() + milliseconds(kLongWait);
-        int unread = 0;
-        while (::ioctl(slave, FIONREAD, &unread) == 0 && unread > 0 && steady_clock::now() < give_up)
+        while (control_bytes < bytes.size() && steady_clock::now() < give_up)
             std::this_thread::yield();
-        return unread == 0;
+        return control_bytes == bytes.size();
     }
     void count_writes() {
         g_counted_fd = slave;
@@ -489,6 +505,7 @@ TEST_F(HostTest, KittyFlagsArePushedOnlyWhenTheTerminalAnswersTheQuery) {
     // The replies are read by the program's next wait, or while it computes
     // by the host's control thread; either way the push goes out with the
     // next frame.
+    count_control_reads();
     for (const bool while_computing : {false, true}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.name);
@@ -498,9 +515,10 @@ TEST_F(HostTest, KittyFlagsArePushedOnlyWhenTheTerminalAnswersTheQuery) {
             Sleep(0);
             pump();
             EXPECT_TRUE(received.starts_with("\x1b[?u\x1b[c\x1b[?2004h\x1b[?9001h")) << received;
-            type(c.replies);
             if (while_computing) {
-                ASSERT_TRUE(terminal_input_taken());
+                ASSERT_TRUE(type_while_computing(c.replies));
+            } else {
+                type(c.replies);
             }
             Sleep(0);
             pump();
@@ -660,15 +678,25 @@ TEST_F(HostTest, ProcessedInputTurnsControlKeysIntoControlEvents) {
         {"Ctrl+\\ as a key", "\x1c", false, {}, "\x1c"},
         {"Ctrl+Z as a key", "\x1a", false, {}, "\x1a"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        start_on_terminal(10, 3);
-        set_processed_input(c.processed);
-        type(c.bytes);
-        const std::string keys = keys_over_waits(host->console());
-        EXPECT_EQ(await_events(c.events.size()), c.events);
-        EXPECT_EQ(keys, c.keys);
-        stop_host();
+    // Read by the program's next wait, or while it computes by the host's
+    // control thread, which goes by the mode the program set last.
+    count_control_reads();
+    for (const bool while_computing : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            SCOPED_TRACE(while_computing ? "read while the program computes" : "read by a wait");
+            start_on_terminal(10, 3);
+            set_processed_input(c.processed);
+            if (while_computing) {
+                ASSERT_TRUE(type_while_computing(c.bytes));
+            } else {
+                type(c.bytes);
+            }
+            const std::string keys = keys_over_waits(host->console());
+            EXPECT_EQ(await_events(c.events.size()), c.events);
+            EXPECT_EQ(keys, c.keys);
+            stop_host();
+        }
     }
 }
 
