@@ -12,6 +12,9 @@ constexpr PosixCalls kSystemCalls{
     [](int fd, void* buffer, std::size_t count) { return ::read(fd, buffer, count); },
     [](int fd, const void* buffer, std::size_t count) { return ::write(fd, buffer, count); },
     [](pollfd* fds, nfds_t count, int timeout_ms) { return ::poll(fds, count, timeout_ms); },
+    [](int epoll_fd, epoll_event* events, int count, int timeout_ms) {
+        return ::epoll_wait(epoll_fd, events, count, timeout_ms);
+    },
     [](int fd, termios* modes) { return ::tcgetattr(fd, modes); },
     [](int fd, int when, const termios* modes) { return ::tcsetattr(fd, when, modes); },
     [](int fd, winsize* size) { return ::ioctl(fd, TIOCGWINSZ, size); },

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/types.h>
 #include <termios.h>
@@ -16,6 +17,7 @@ struct PosixCalls {
     ssize_t (*read)(int fd, void* buffer, std::size_t count);
     ssize_t (*write)(int fd, const void* buffer, std::size_t count);
     int (*poll)(pollfd* fds, nfds_t count, int timeout_ms);
+    int (*epoll_wait)(int epoll_fd, epoll_event* events, int count, int timeout_ms);
     int (*tcgetattr)(int fd, termios* modes);
     int (*tcsetattr)(int fd, int when, const termios* modes);
     // TIOCGWINSZ.

@@ -1,11 +1,9 @@
 #include "platform/posix/terminal_host.h"
 
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <climits>
 #include <utility>
@@ -13,7 +11,6 @@
 
 #include "platform/posix/control_events.h"
 #include "platform/posix/host_wait.h"
-#include "platform/posix/posix_io.h"
 #include "platform/posix/posix_signals.h"
 
 namespace platform {
@@ -57,6 +54,7 @@ TerminalHost::TerminalHost(const HostStreams& streams)
         unwatch_signals();
         watching_signals_ = false;
     }
+    waits_.emplace(signal_wake_fd(SignalQueue::Program), keys_->fd(), streams.input_is_terminal);
 }
 
 TerminalHost::~TerminalHost() { shutdown(); }
@@ -284,7 +282,7 @@ ControlThread::Host::Reading TerminalHost::read_for_program() {
 }
 
 // A waiting program's thread reads the keys itself. Bytes taken from under
-// it between its look and its poll would leave it asleep for the poll's whole
+// it between its look and its wait would leave it asleep for the wait's whole
 // time with a key kept, so the control thread asks to be woken when the wait
 // ends instead. The request and the wait's end are each written before the
 // other side's is read, so one of the two sides always sees the other's.
@@ -381,7 +379,7 @@ void TerminalHost::wait_until(DWORD milliseconds, bool until_input) {
     for (;;) {
         AfterLock after;
         bool over = false;
-        std::array<pollfd, 2> fds{pollfd{-1, POLLIN, 0}, pollfd{-1, POLLIN, 0}};
+        bool watch_input = false;
         std::optional<std::chrono::milliseconds> key_deadline;
         {
             const std::lock_guard lock(mutex_);
@@ -393,8 +391,7 @@ void TerminalHost::wait_until(DWORD milliseconds, bool until_input) {
             // ready, so a paste costs a write per read, not one per key.
             if (!over || !keys_->has_kept()) show();
             if (!over) {
-                fds[0].fd = signal_wake_fd(SignalQueue::Program);
-                if (keys_->wants_bytes()) fds[1].fd = keys_->fd();
+                watch_input = keys_->wants_bytes();
                 key_deadline = keys_->deadline();
             }
         }
@@ -404,18 +401,19 @@ void TerminalHost::wait_until(DWORD milliseconds, bool until_input) {
             piped_output_->flush(true);
             end_if_output_lost();
         }
-        // The poll ends when bytes or a signal come; a poll that times out at
-        // the wait's end is its last system call.
+        // The wait ends when bytes or a signal come; one that times out at the
+        // wait's end is its last system call.
         const auto left = std::max(std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_clock::now()),
                                    std::chrono::milliseconds(0));
         auto until = left;
         if (key_deadline)
             until = std::min(until, std::max(*key_deadline - steady_now_ms(), std::chrono::milliseconds(0)));
         const auto timeout = static_cast<int>(std::min<std::chrono::milliseconds::rep>(until.count(), INT_MAX));
-        const int ready = posix_calls().poll(fds.data(), fds.size(), timeout);
+        WaitSet::Ready ready_now;
+        const int ready = waits_->wait(watch_input, timeout, ready_now);
         if (ready > 0) {
-            program_woken_ = program_woken_ || (fds[0].revents & POLLIN) != 0;
-            input_ready = fds[1].revents != 0;
+            program_woken_ = program_woken_ || ready_now.wake;
+            input_ready = ready_now.input;
         } else if (ready == 0 && until == left) {
             return;
         }

@@ -1,9 +1,9 @@
 // The console on the process's own standard streams, put together from its
 // parts: the terminal session (terminal_session.h), the key source
 // (key_sources.h), the screen's frames (screen_frames.h) or the output
-// gathered for a pipe (piped_output.h), and the control thread
-// (control_thread.h). Whether each stream is a terminal is decided once, at
-// start, and picks the parts.
+// gathered for a pipe (piped_output.h), what its waits watch (wait_set.h),
+// and the control thread (control_thread.h). Whether each stream is a
+// terminal is decided once, at start, and picks the parts.
 //
 // The screen goes out at one place: when the program waits (Sleep, or a wait
 // on the input handle), and at the end; a wait that returns at once with a
@@ -49,6 +49,7 @@
 #include "platform/posix/piped_output.h"
 #include "platform/posix/screen_frames.h"
 #include "platform/posix/terminal_session.h"
+#include "platform/posix/wait_set.h"
 
 namespace platform {
 
@@ -135,6 +136,8 @@ class TerminalHost final : public ConsoleHost, private ControlThread::Host {
     std::optional<PipedOutput> piped_output_;
     ControlThread control_;
     bool watching_signals_ = false;
+    // What the program's waits watch; set once signals are watched or not.
+    std::optional<WaitSet> waits_;
     std::mutex mutex_;  // the session, keys and screen
     // What the program's thread's last look decoded, kept for the next look.
     std::vector<TerminalEvent> events_;

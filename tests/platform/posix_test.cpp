@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -31,6 +32,7 @@
 #include "platform/posix/posix_io.h"
 #include "platform/posix/posix_signals.h"
 #include "platform/posix/posix_terminal.h"
+#include "platform/posix/wait_set.h"
 #include "tests/platform/pty_process.h"
 
 namespace platform {
@@ -531,6 +533,66 @@ TEST_F(ControlThreadTest, ABusyHostIsTriedAgain) {
     start({Reading::Busy, Reading::Busy});
     type();
     ASSERT_TRUE(await([this] { return host.reads == 3; }));
+}
+
+// --- the program's wait set ---------------------------------------------------------
+
+// Registered once (epoll) or polled, the set reports the same: nothing, the
+// input while it is watched, the wake-up, a hung-up terminal; input that is
+// readable but no longer watched does not end a wait.
+TEST_F(Pty, AWaitSetReportsWhatIsWatchedEitherWay) {
+    for (const bool register_once : {true, false}) {
+        SCOPED_TRACE(register_once ? "epoll" : "poll");
+        int wake[2];
+        ASSERT_EQ(::pipe(wake), 0);
+        {
+            const PtyPair pty = open_pty_pair();
+            TerminalModes terminal(pty.slave);
+            ASSERT_TRUE(terminal.enter(true));
+            WaitSet set(wake[0], pty.slave, register_once);
+            WaitSet::Ready ready;
+            EXPECT_EQ(set.wait(true, 0, ready), 0);
+            EXPECT_FALSE(ready.input || ready.wake);
+
+            // A look sees a key the terminal has only just received.
+            ASSERT_EQ(::write(pty.master, "a", 1), 1);
+            EXPECT_EQ(set.wait(true, 0, ready), 1);
+            EXPECT_TRUE(ready.input);
+            EXPECT_EQ(set.wait(true, 5000, ready), 1);
+            EXPECT_TRUE(ready.input);
+            EXPECT_FALSE(ready.wake);
+            EXPECT_EQ(set.wait(false, 0, ready), 0);
+            EXPECT_FALSE(ready.input);
+
+            ASSERT_EQ(::write(wake[1], "w", 1), 1);
+            EXPECT_EQ(set.wait(false, 5000, ready), 1);
+            EXPECT_TRUE(ready.wake);
+            EXPECT_FALSE(ready.input);
+            char w;
+            ASSERT_EQ(::read(wake[0], &w, 1), 1);
+
+            ::close(pty.master);
+            EXPECT_EQ(set.wait(true, 5000, ready), 1);
+            EXPECT_TRUE(ready.input);
+            // A terminal that hung up stays readable: once it is no longer
+            // watched, waits run their time again.
+            EXPECT_EQ(set.wait(false, 0, ready), 0);
+            ::close(pty.slave);
+        }
+        ::close(wake[0]);
+        ::close(wake[1]);
+    }
+}
+
+// epoll takes no regular file: input from one is polled.
+TEST(WaitSet, InputEpollRefusesIsPolled) {
+    FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    WaitSet set(-1, ::fileno(file), true);
+    WaitSet::Ready ready;
+    EXPECT_EQ(set.wait(true, 0, ready), 1);
+    EXPECT_TRUE(ready.input);
+    std::fclose(file);
 }
 
 }  // namespace

@@ -579,11 +579,11 @@ TEST_F(HostTest, AKeyTypedDuringAWaitOnTheInputEndsItAndItsEchoGoesOutAtTheNext)
     master_fd = master;
     polls = timed_out = 0;
     // The key is typed when the wait first polls.
-    posix_calls().poll = [](pollfd* fds, nfds_t count, int timeout_ms) {
+    posix_calls().epoll_wait = [](int epoll_fd, epoll_event* events, int count, int timeout_ms) {
         if (polls++ == 0) {
             EXPECT_EQ(::write(master_fd, "7", 1), 1);
         }
-        const int ready = ::poll(fds, count, timeout_ms);
+        const int ready = ::epoll_wait(epoll_fd, events, count, timeout_ms);
         if (ready == 0) ++timed_out;
         return ready;
     };
@@ -595,6 +595,7 @@ TEST_F(HostTest, AKeyTypedDuringAWaitOnTheInputEndsItAndItsEchoGoesOutAtTheNext)
     write_text({0, 0}, "7");
     static int writes_before_poll;
     writes_before_poll = -1;
+    // A wait that does not block polls.
     posix_calls().poll = [](pollfd* fds, nfds_t count, int timeout_ms) {
         if (writes_before_poll < 0) writes_before_poll = g_writes;
         return ::poll(fds, count, timeout_ms);
@@ -723,18 +724,17 @@ TEST_F(HostTest, ControlKeysTypedWhileTheProgramComputesActOnArrival) {
     program = this_thread_id();
     master_fd = master;
     slave_fd = slave;
-    // Once armed, the program's next poll types a key; its wait reads the key
+    // Once armed, the program's next wait types a key; that wait reads the key
     // only once the control thread, woken by it too, has left it to the wait.
-    // In place before the host starts: the control thread reads through the
-    // same table.
-    posix_calls().poll = [](pollfd* fds, nfds_t count, int timeout_ms) {
-        if (this_thread_id() != program) return ::poll(fds, count, timeout_ms);
+    // Only the program's waits go through epoll_wait: the control thread polls.
+    posix_calls().epoll_wait = [](int epoll_fd, epoll_event* events, int count, int timeout_ms) {
         if (std::exchange(armed, false)) {
             EXPECT_EQ(::write(master_fd, "a", 1), 1);
         }
-        const int ready = ::poll(fds, count, timeout_ms);
-        const bool key = std::any_of(fds, fds + count,
-                                     [](const pollfd& p) { return p.fd == slave_fd && (p.revents & POLLIN) != 0; });
+        const int ready = ::epoll_wait(epoll_fd, events, count, timeout_ms);
+        const bool key = std::any_of(events, events + std::max(ready, 0), [](const epoll_event& e) {
+            return e.data.fd == slave_fd && (e.events & EPOLLIN) != 0;
+        });
         if (key && !left_to_the_wait) left_to_the_wait = control_thread_asleep({program}, 2);
         return ready;
     };
