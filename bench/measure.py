@@ -16,8 +16,9 @@
            runs
   idle     CPU time and wake-ups while waiting at a prompt and at "<Esc> for
            exit", in rounds, beside two bare poll loops of the same period
-           and the same loop waiting on its terminal input, all measured over
-           the same seconds
+           and the same loop waiting on its terminal input, all started
+           afresh on one processor in each round and measured over the same
+           seconds
 
 Usage: measure.py BASECONV READLINE_PEER POLL_PEER [--passes N] [--seed S] [--rounds R] [--idle SECONDS]
                   [--idle-rounds N] [--keys N] [--answers N] [--starts N] [--only MEASURE,...]
@@ -257,59 +258,79 @@ def answer_latency(baseconv, bc, runs):
 IDLE_PEERS = ("bare", "bare again", "on its terminal")
 
 
-def idle_cpu(argv, poll_peer, seconds, rounds):
+def idle_cpu(argv, poll_peer, seconds, rounds, seed):
     """CPU share while waiting at a prompt and at "<Esc> for exit", in
     `rounds` rounds of `seconds` each. Three poll loops of the same period
     (25 ms, 50 ms) run beside it and are measured over the same seconds in
     every round: a bare one that watches no descriptor, a second bare one
     (its ratio to the first shows how far two identical programs differ on
     this machine, the noise floor), and one that waits on its standard input,
-    a pseudo-terminal of its own, as a program waiting for keys must. A
-    wake-up costs tens of microseconds and the scheduler's count of them
-    swings between windows, so what counts is the median of the rounds'
-    ratios, with their spread.
+    a pseudo-terminal of its own, as a program waiting for keys must.
+
+    A wake-up costs tens of microseconds, and what it costs depends on the
+    processor it comes on and on when that processor last ran something.
+    Programs started together keep their processor and their phase to each
+    other for as long as they run, so one run of them compares each at a
+    fixed advantage or disadvantage. So every round starts all four afresh,
+    in a random order a random part of a period apart, on one processor (the
+    rounds take the processors in turn), and what counts is the median of
+    the rounds' ratios, with their spread.
 
     Returns, for the prompt and for the exit hint, a dict: "cpu" maps
     "baseconv" and each peer to its per-round CPU shares, "switches" to its
     context switches per second (median of the rounds)."""
+    rng = random.Random(seed)
+    processors = sorted(os.sched_getaffinity(0))
+    labels = ("baseconv",) + IDLE_PEERS
 
-    def rounds_beside(p, period_ms):
-        peers = [PtyProgram([poll_peer, str(period_ms)]), PtyProgram([poll_peer, str(period_ms)])]
-        peers.append(PtyProgram([poll_peer, str(period_ms), "stdin"]))
-        labels = ("baseconv",) + IDLE_PEERS
-        programs = [p] + peers
+    def baseconv_at(exit_hint):
+        p = PtyProgram(argv)
+        p.read_until(PROMPT_END)
+        if exit_hint:
+            p.type(b"5\r2\r")
+            p.read_until(EXIT_HINT_END)
+        return p
+
+    def rounds_at(exit_hint, period_ms):
+        starts = {
+            "baseconv": lambda: baseconv_at(exit_hint),
+            "bare": lambda: PtyProgram([poll_peer, str(period_ms)]),
+            "bare again": lambda: PtyProgram([poll_peer, str(period_ms)]),
+            "on its terminal": lambda: PtyProgram([poll_peer, str(period_ms), "stdin"]),
+        }
         cpu = {label: [] for label in labels}
         switches = {label: [] for label in labels}
-        try:
-            time.sleep(0.3)
-            for r in range(rounds):
-                start = [q.scheduler_counts() for q in programs]
+        home = os.sched_getaffinity(0)
+        for r in range(rounds):
+            order = list(labels)
+            rng.shuffle(order)
+            programs = {}
+            try:
+                # Children take the processor of the process that starts them.
+                os.sched_setaffinity(0, {processors[r % len(processors)]})
+                for label in order:
+                    programs[label] = starts[label]()
+                    time.sleep(rng.uniform(0.0, period_ms / 1000))
+                os.sched_setaffinity(0, home)
+                programs["baseconv"].settle(0.3)
+                start = {label: programs[label].scheduler_counts() for label in labels}
                 time.sleep(seconds)
-                for label, q, (cpu0, switches0) in zip(labels, programs, start):
-                    cpu1, switches1 = q.scheduler_counts()
+                for label in labels:
+                    cpu1, switches1 = programs[label].scheduler_counts()
+                    cpu0, switches0 = start[label]
                     cpu[label].append((cpu1 - cpu0) / seconds)
                     switches[label].append((switches1 - switches0) / seconds)
-                log(
-                    f"idle {period_ms} ms round {r + 1}: "
-                    + ", ".join(f"{label} {cpu[label][-1] * 100:.3f} %" for label in labels)
-                )
-            return {"cpu": cpu, "switches": {label: statistics.median(v) for label, v in switches.items()}}
-        finally:
-            for peer in peers:
-                peer.kill()
+            finally:
+                os.sched_setaffinity(0, home)
+                for q in programs.values():
+                    q.kill()
+            log(
+                f"idle {period_ms} ms round {r + 1}: "
+                + ", ".join(f"{label} {cpu[label][-1] * 100:.3f} %" for label in labels)
+            )
+        return {"cpu": cpu, "switches": {label: statistics.median(v) for label, v in switches.items()}}
 
-    p = PtyProgram(argv)
-    try:
-        p.read_until(PROMPT_END)
-        p.settle(0.3)
-        at_prompt = rounds_beside(p, 25)
-        p.type(b"5\r2\r")
-        p.read_until(EXIT_HINT_END)
-        p.settle(0.3)
-        at_exit_hint = rounds_beside(p, 50)
-        return at_prompt, at_exit_hint
-    finally:
-        p.kill()
+    return rounds_at(False, 25), rounds_at(True, 50)
 
 
 def ratio_summary(cpu, label, peer):
@@ -506,7 +527,8 @@ def idle_table(states, seconds, rounds):
         )
     print()
     print(
-        f"CPU shares: medians of {rounds} rounds of {seconds:g} s, every program over the same seconds in each;"
+        f"CPU shares: medians of {rounds} rounds of {seconds:g} s; in each, the four started afresh on one"
+        " processor at random phases and measured over the same seconds;"
         " ratios: the median of the rounds' ratios (lowest–highest)."
     )
 
@@ -606,7 +628,9 @@ def main():
         print("Peers: GNU readline (keys, echo), bc (passes, answer, start-up, memory).")
         print()
     if "idle" in only:
-        at_prompt, at_exit_hint = idle_cpu([baseconv], os.path.abspath(args.poll_peer), args.idle, args.idle_rounds)
+        at_prompt, at_exit_hint = idle_cpu(
+            [baseconv], os.path.abspath(args.poll_peer), args.idle, args.idle_rounds, args.seed
+        )
         idle_table(
             [("at a prompt (peers poll every 25 ms)", at_prompt), ('at "<Esc> for exit" (peers: 50 ms)', at_exit_hint)],
             args.idle,
