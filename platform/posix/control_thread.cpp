@@ -1,7 +1,7 @@
 #include "platform/posix/control_thread.h"
 
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,10 +32,15 @@ ControlThread::~ControlThread() {
     for (const int fd : wake_pipe_) {
         if (fd >= 0) ::close(fd);
     }
+    if (epoll_fd_ >= 0) ::close(epoll_fd_);
 }
 
 bool ControlThread::start(Host& host, int input_fd) {
-    if (::pipe2(wake_pipe_.data(), O_CLOEXEC) != 0) return false;
+    if (!watch(signal_wake_fd(SignalQueue::Control)) || ::pipe2(wake_pipe_.data(), O_CLOEXEC) != 0 ||
+        !watch(wake_pipe_[0])) {
+        close_all();
+        return false;
+    }
     // The signals of control events go to this thread alone, so that they are
     // noted whatever the program's thread is doing. The thread (and the
     // handler threads it starts) takes no other signal but the faults of its
@@ -64,12 +69,37 @@ bool ControlThread::start(Host& host, int input_fd) {
     if (started) {
         program_mask_ = program_mask;
     } else {
-        for (int& fd : wake_pipe_) {
-            ::close(fd);
-            fd = -1;
-        }
+        close_all();
     }
     return started;
+}
+
+bool ControlThread::watch(int fd) {
+    if (fd < 0) return true;
+    if (epoll_fd_ < 0) epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = fd;
+    return epoll_fd_ >= 0 && ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
+void ControlThread::close_all() {
+    for (int& fd : wake_pipe_) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    if (epoll_fd_ >= 0) ::close(epoll_fd_);
+    epoll_fd_ = -1;
+}
+
+bool ControlThread::watch_keys(int input_fd, bool watch) {
+    epoll_event event{};
+    // Exclusive, and after the program's own registration of the terminal:
+    // a key wakes the program's thread alone while it waits for keys, and
+    // this thread only when none waits.
+    event.events = EPOLLIN | EPOLLEXCLUSIVE;
+    event.data.fd = input_fd;
+    return ::epoll_ctl(epoll_fd_, watch ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, input_fd, &event) == 0;
 }
 
 void ControlThread::stop() { send(kStop); }
@@ -88,28 +118,39 @@ bool ControlThread::take_wake_bytes() {
 }
 
 void ControlThread::run(Host& host, int input_fd) {
-    // The keys last: they are left out of the poll while not watched.
-    std::array<pollfd, 3> fds{pollfd{signal_wake_fd(SignalQueue::Control), POLLIN, 0}, pollfd{wake_pipe_[0], POLLIN, 0},
-                              pollfd{input_fd, POLLIN, 0}};
+    const int signal_fd = signal_wake_fd(SignalQueue::Control);
     const sigset_t control = signals_of(SignalQueue::Control);
     ::pthread_sigmask(SIG_UNBLOCK, &control, nullptr);
     bool watching = input_fd >= 0;
+    bool watched = false;  // the keys are in the set
     bool retrying = false;
     for (;;) {
-        fds[2].revents = 0;
-        const nfds_t count = watching && !retrying ? fds.size() : fds.size() - 1;
-        const int ready = ::poll(fds.data(), count, retrying ? kRetryBusy : -1);
+        // While it tries again, readable keys would end every wait at once.
+        const bool want = watching && !retrying;
+        if (want != watched && watch_keys(input_fd, want)) watched = want;
+        std::array<epoll_event, 3> events{};
+        const int ready =
+            ::epoll_wait(epoll_fd_, events.data(), static_cast<int>(events.size()), retrying ? kRetryBusy : -1);
         if (ready < 0) continue;  // interrupted
-        if (fds[1].revents != 0) {
+        bool woken = false;
+        bool keys = false;
+        bool signalled = false;
+        for (int i = 0; i < ready; ++i) {
+            const int fd = events[static_cast<std::size_t>(i)].data.fd;
+            woken = woken || fd == wake_pipe_[0];
+            keys = keys || (fd == input_fd && watched);
+            signalled = signalled || fd == signal_fd;
+        }
+        if (woken) {
             if (take_wake_bytes()) break;
             watching = input_fd >= 0;
         }
-        if (fds[2].revents != 0 || (retrying && ready == 0)) {
+        if (keys || (retrying && ready == 0)) {
             const Host::Reading reading = host.read_for_program();
             retrying = reading == Host::Reading::Busy;
             if (reading == Host::Reading::Left) watching = false;
         }
-        if (fds[0].revents == 0) continue;
+        if (!signalled) continue;
         const HostSignals signals = take_signals(SignalQueue::Control, true);
         if (signals.has(HostSignal::Interrupt)) raise_control_event(CTRL_C_EVENT);
         if (signals.has(HostSignal::Quit)) raise_control_event(CTRL_BREAK_EVENT);

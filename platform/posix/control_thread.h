@@ -6,9 +6,12 @@
 //
 // It sleeps until a signal, a key or a wake() comes: no timer wakes it while
 // nothing happens. While the program's thread waits, that wait reads the keys
-// itself; the thread leaves the terminal alone until the wait ends (the host
-// calls wake() then), so that both never read the same bytes and it never
-// spins on bytes that are the wait's to read.
+// itself: both register the terminal exclusively, the program's waits first,
+// so a key typed then wakes the wait alone. A key that comes while the wait
+// is looking rather than asleep may wake this thread too; it then leaves the
+// terminal alone until the wait ends (the host calls wake() then), so that
+// both never read the same bytes and it never spins on bytes that are the
+// wait's to read.
 #pragma once
 
 #include <signal.h>
@@ -65,12 +68,20 @@ class ControlThread {
 
   private:
     void run(Host& host, int input_fd);
+    // Adds `fd` to what the thread waits on; true for none (negative).
+    bool watch(int fd);
+    // Adds the keys to what it waits on, or takes them out.
+    bool watch_keys(int input_fd, bool watch);
+    void close_all();
     void send(char byte);
     // Reads what wake() and stop() sent; true when the thread is to end.
     bool take_wake_bytes();
 
     // Readable once the thread is to end or to watch the keys again.
     std::array<int, 2> wake_pipe_{-1, -1};
+    // What the thread waits on: the control signals' wake-up, the wake-up
+    // pipe, and the keys while it watches them.
+    int epoll_fd_ = -1;
     std::mutex mutex_;
     std::condition_variable ended_;
     bool running_ = false;

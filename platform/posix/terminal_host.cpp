@@ -50,11 +50,14 @@ TerminalHost::TerminalHost(const HostStreams& streams)
     // Without the wake-up pipes or the control thread, signals keep their
     // usual actions.
     watching_signals_ = watch_signals(streams.any_terminal());
+    // Before the control thread: while the program waits for keys, they wake
+    // that wait alone.
+    waits_.emplace(signal_wake_fd(SignalQueue::Program), keys_->fd(), streams.input_is_terminal);
     if (watching_signals_ && !control_.start(*this, streams.input_is_terminal ? streams.input_fd : -1)) {
         unwatch_signals();
         watching_signals_ = false;
+        waits_.emplace(-1, keys_->fd(), streams.input_is_terminal);
     }
-    waits_.emplace(signal_wake_fd(SignalQueue::Program), keys_->fd(), streams.input_is_terminal);
 }
 
 TerminalHost::~TerminalHost() { shutdown(); }
@@ -250,11 +253,11 @@ void TerminalHost::end_of_input(AfterLock& after) {
 }
 
 ControlThread::Host::Reading TerminalHost::read_for_program() {
-    if (shut_down_) return Reading::Left;
+    // A waiting program's thread is not kept from its lock: it reads the keys.
+    if (shut_down_ || program_reads_keys()) return Reading::Left;
     AfterLock after;
     {
         const std::unique_lock lock(mutex_, std::try_to_lock);
-        if (program_reads_keys()) return Reading::Left;
         if (!lock.owns_lock()) return Reading::Busy;
         if (shut_down_ || keys_->ended()) return Reading::Left;
         std::vector<TerminalEvent> events;

@@ -25,7 +25,9 @@ class WaitSet {
     };
 
     // `wake_fd` is watched always (none when negative), `input_fd` while a
-    // wait asks for it; `register_once` picks epoll.
+    // wait asks for it; `register_once` picks epoll, and registers both at
+    // once. A set made before another thread's registers a terminal's keys
+    // ahead of it: a key wakes this set's wait alone while there is one.
     WaitSet(int wake_fd, int input_fd, bool register_once);
     ~WaitSet();
     WaitSet(const WaitSet&) = delete;

@@ -93,33 +93,65 @@ ssize_t counting_write(int fd, const void* buffer, std::size_t count) {
 
 // --- The control thread, as the kernel sees it -------------------------------------
 
-// A poll a thread is asleep in: how many descriptors it watches and for how
-// long (-1: until one is ready).
+// The wait a thread is asleep in (epoll_wait): for how long (-1: until
+// something is ready), the descriptors its set holds, and how often the thread
+// has gone to sleep so far.
 struct Asleep {
-    unsigned long descriptors;
     int timeout_ms;
+    std::vector<int> watched;
+    long sleeps;
+
+    bool watches(int fd) const { return std::find(watched.begin(), watched.end(), fd) != watched.end(); }
 };
 
-// The poll that a thread of this process other than `others` is asleep in,
-// from /proc: the host's control thread, the only other thread that polls.
-// With `descriptors`, only a poll of that many. Nothing once a long wait has
-// passed without one.
-std::optional<Asleep> control_thread_asleep(std::initializer_list<pid_t> others, unsigned long descriptors = 0) {
+// The descriptors an epoll set holds, from /proc.
+std::vector<int> epoll_set(int epoll_fd) {
+    std::ifstream info("/proc/self/fdinfo/" + std::to_string(epoll_fd));
+    std::vector<int> fds;
+    for (std::string line; std::getline(info, line);) {
+        if (line.starts_with("tfd:")) fds.push_back(std::stoi(line.substr(4)));
+    }
+    return fds;
+}
+
+// The wait thread `id` of this process sleeps in, from /proc; nothing while
+// it runs, is woken and not yet run, or sleeps in another call.
+std::optional<Asleep> asleep_in_wait(pid_t id) {
+    const std::filesystem::path task = "/proc/self/task/" + std::to_string(id);
+    std::ifstream stat(task / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t name_end = line.rfind(')');
+    if (name_end == std::string::npos || line.compare(name_end + 2, 1, "S") != 0) return std::nullopt;
+    // The call's number and its arguments; "running" while it is not in one.
+    std::ifstream call(task / "syscall");
+    long number = -1;
+    unsigned long epoll_fd = 0;
+    unsigned long events = 0;
+    unsigned long count = 0;
+    unsigned long timeout = 0;
+    if (!(call >> number >> std::hex >> epoll_fd >> events >> count >> timeout) ||
+        (number != SYS_epoll_wait && number != SYS_epoll_pwait)) {
+        return std::nullopt;
+    }
+    std::ifstream status(task / "status");
+    long sleeps = -1;
+    for (std::string entry; std::getline(status, entry);) {
+        if (entry.starts_with("voluntary_ctxt_switches:")) sleeps = std::stol(entry.substr(24));
+    }
+    return Asleep{static_cast<int>(static_cast<unsigned int>(timeout)), epoll_set(static_cast<int>(epoll_fd)), sleeps};
+}
+
+// The wait that a thread of this process other than `others` sleeps in: the
+// host's control thread, the only other thread that waits. Nothing once a
+// long wait has passed without one.
+std::optional<Asleep> control_thread_asleep(std::initializer_list<pid_t> others) {
     const auto give_up = steady_clock::now() + milliseconds(kLongWait);
     while (steady_clock::now() < give_up) {
         for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
             const pid_t id = std::stoi(task.path().filename().string());
             if (std::find(others.begin(), others.end(), id) != others.end()) continue;
-            // The call's number and its arguments; "running" while it is not in one.
-            std::ifstream call(task.path() / "syscall");
-            long number = -1;
-            unsigned long fds = 0;
-            unsigned long count = 0;
-            unsigned long timeout = 0;
-            if (call >> number >> std::hex >> fds >> count >> timeout && number == SYS_poll &&
-                (descriptors == 0 || count == descriptors)) {
-                return Asleep{count, static_cast<int>(static_cast<unsigned int>(timeout))};
-            }
+            if (auto found = asleep_in_wait(id)) return found;
         }
         std::this_thread::yield();
     }
@@ -704,11 +736,11 @@ TEST_F(HostTest, ProcessedInputTurnsControlKeysIntoControlEvents) {
 // Ctrl+C and Ctrl+\ typed while the program's thread computes, away from the
 // console, act on their arrival, while it is still held in its computation;
 // the keys typed with them wait for its next wait. The control thread sleeps
-// with no time limit, whether the program waits or computes: it neither wakes
-// on a timer while the program idles nor waits out a spell of the program not
-// looking before it reads for it. A key typed during a wait is the wait's:
-// the control thread leaves the terminal to it (polls 2 descriptors, not 3)
-// and watches it again once the wait is over.
+// with no time limit, whether the program waits or computes, with the
+// terminal among what it waits on: it neither wakes on a timer while the
+// program idles nor waits out a spell of the program not looking before it
+// reads for it. A key typed during a wait is the wait's alone: it does not
+// wake the control thread.
 TEST_F(HostTest, ControlKeysTypedWhileTheProgramComputesActOnArrival) {
     struct Case {
         const char* name;
@@ -716,51 +748,36 @@ TEST_F(HostTest, ControlKeysTypedWhileTheProgramComputesActOnArrival) {
         DWORD event;
     };
     const Case cases[] = {{"Ctrl+C", "\x03", CTRL_C_EVENT}, {"Ctrl+\\", "\x1c", CTRL_BREAK_EVENT}};
-    static pid_t program;
-    static int master_fd;
-    static int slave_fd;
-    static bool armed;
-    static std::optional<Asleep> left_to_the_wait;
-    program = this_thread_id();
-    master_fd = master;
-    slave_fd = slave;
-    // Once armed, the program's next wait types a key; that wait reads the key
-    // only once the control thread, woken by it too, has left it to the wait.
-    // Only the program's waits go through epoll_wait: the control thread polls.
-    posix_calls().epoll_wait = [](int epoll_fd, epoll_event* events, int count, int timeout_ms) {
-        if (std::exchange(armed, false)) {
-            EXPECT_EQ(::write(master_fd, "a", 1), 1);
-        }
-        const int ready = ::epoll_wait(epoll_fd, events, count, timeout_ms);
-        const bool key = std::any_of(events, events + std::max(ready, 0), [](const epoll_event& e) {
-            return e.data.fd == slave_fd && (e.events & EPOLLIN) != 0;
-        });
-        if (key && !left_to_the_wait) left_to_the_wait = control_thread_asleep({program}, 2);
-        return ready;
-    };
+    const pid_t program = this_thread_id();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        left_to_the_wait.reset();
+        // The terminal's answers to the start-up queries come at the end: any
+        // byte typed while the program is not waiting for keys is the control
+        // thread's to read.
         start_on_terminal(20, 5);
-        answer_queries();
         set_processed_input(true);
         Sleep(0);
-        std::optional<Asleep> while_waiting;
-        std::thread watcher([&] { while_waiting = control_thread_asleep({program, this_thread_id()}); });
-        armed = true;
-        Sleep(kTerminalWait);
-        watcher.join();
-        ASSERT_TRUE(while_waiting.has_value());
-        EXPECT_EQ(while_waiting->timeout_ms, -1);
-        ASSERT_TRUE(left_to_the_wait.has_value());
-        EXPECT_EQ(left_to_the_wait->timeout_ms, -1);
+        const std::optional<Asleep> before = control_thread_asleep({program});
+        ASSERT_TRUE(before.has_value());
+        EXPECT_EQ(before->timeout_ms, -1);
+        EXPECT_TRUE(before->watches(slave));
+        // The key comes while the program's thread sleeps in its wait.
+        std::thread typist([&] {
+            const auto give_up = steady_clock::now() + milliseconds(kLongWait);
+            while (!asleep_in_wait(program) && steady_clock::now() < give_up)
+                std::this_thread::yield();
+            type("a");
+        });
+        EXPECT_EQ(WaitForSingleObject(in(), kLongWait), WAIT_OBJECT_0);
+        typist.join();
         EXPECT_EQ(key_chars(host->console()), "a");
+        const std::optional<Asleep> after = control_thread_asleep({program});
+        ASSERT_TRUE(after.has_value());
+        EXPECT_EQ(after->sleeps, before->sleeps);
 
         // From here this thread makes no console call until the event came.
-        const std::optional<Asleep> while_computing = control_thread_asleep({program});
-        ASSERT_TRUE(while_computing.has_value());
-        EXPECT_EQ(while_computing->timeout_ms, -1);
-        EXPECT_EQ(while_computing->descriptors, 3u);  // its signals, its wake-up and the terminal
+        EXPECT_TRUE(after->watches(slave));
+        EXPECT_EQ(after->timeout_ms, -1);
         type("x");
         type(c.key);
         EXPECT_EQ(await_events(1), std::vector<DWORD>{c.event});
