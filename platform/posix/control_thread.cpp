@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/posix/control_events.h"
+#include "platform/posix/posix_io.h"
 #include "platform/posix/posix_signals.h"
 
 namespace platform {
@@ -77,10 +78,7 @@ bool ControlThread::start(Host& host, int input_fd) {
 bool ControlThread::watch(int fd) {
     if (fd < 0) return true;
     if (epoll_fd_ < 0) epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.fd = fd;
-    return epoll_fd_ >= 0 && ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &event) == 0;
+    return epoll_fd_ >= 0 && epoll_watch(epoll_fd_, fd, true, false);
 }
 
 void ControlThread::close_all() {
@@ -93,13 +91,10 @@ void ControlThread::close_all() {
 }
 
 bool ControlThread::watch_keys(int input_fd, bool watch) {
-    epoll_event event{};
     // Exclusive, and after the program's own registration of the terminal:
     // a key wakes the program's thread alone while it waits for keys, and
     // this thread only when none waits.
-    event.events = EPOLLIN | EPOLLEXCLUSIVE;
-    event.data.fd = input_fd;
-    return ::epoll_ctl(epoll_fd_, watch ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, input_fd, &event) == 0;
+    return epoll_watch(epoll_fd_, input_fd, watch, true);
 }
 
 void ControlThread::stop() { send(kStop); }

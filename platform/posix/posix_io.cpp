@@ -37,6 +37,13 @@ bool wait_writable(int fd) {
 PosixCalls& posix_calls() { return g_calls; }
 const PosixCalls& system_posix_calls() { return kSystemCalls; }
 
+bool epoll_watch(int epoll_fd, int fd, bool watch, bool exclusive) {
+    epoll_event event{};
+    event.events = EPOLLIN | (exclusive ? EPOLLEXCLUSIVE : 0u);
+    event.data.fd = fd;
+    return ::epoll_ctl(epoll_fd, watch ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, fd, &event) == 0;
+}
+
 bool write_all(int fd, std::span<const std::byte> bytes) {
     while (!bytes.empty()) {
         const ssize_t n = g_calls.write(fd, bytes.data(), bytes.size());

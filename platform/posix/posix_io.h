@@ -45,6 +45,11 @@ ssize_t read_some(int fd, std::span<std::byte> buffer);
 // or written as if it were that stream.
 void hold_closed_standard_streams();
 
+// Adds `fd` to the epoll set `epoll_fd` for input (`watch`), or takes it out.
+// Exclusive: of the sets that hold `fd` so, its input wakes the first one
+// registered that is being waited on, and the next ones only while none is.
+bool epoll_watch(int epoll_fd, int fd, bool watch, bool exclusive);
+
 // tcsetattr, repeated when a signal interrupts the drain of pending output.
 bool set_modes(int fd, int when, const termios& modes);
 

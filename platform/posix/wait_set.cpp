@@ -14,10 +14,7 @@ WaitSet::WaitSet(int wake_fd, int input_fd, bool register_once) : wake_fd_(wake_
     if (!register_once) return;
     epoll_fd_ = ::epoll_create1(EPOLL_CLOEXEC);
     if (epoll_fd_ < 0) return;
-    epoll_event wake{};
-    wake.events = EPOLLIN;
-    wake.data.fd = wake_fd_;
-    if ((wake_fd_ >= 0 && ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &wake) != 0) || !register_input(true)) {
+    if ((wake_fd_ >= 0 && !epoll_watch(epoll_fd_, wake_fd_, true, false)) || !register_input(true)) {
         ::close(epoll_fd_);
         epoll_fd_ = -1;
     }
@@ -29,12 +26,9 @@ WaitSet::~WaitSet() {
 
 bool WaitSet::register_input(bool watch_input) {
     if (watch_input == input_registered_) return true;
-    epoll_event input{};
     // Exclusive: a key wakes this set alone while it is waited on, and other
     // sets registered after it (the control thread's) only while it is not.
-    input.events = EPOLLIN | EPOLLEXCLUSIVE;
-    input.data.fd = input_fd_;
-    if (::epoll_ctl(epoll_fd_, watch_input ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, input_fd_, &input) != 0) return false;
+    if (!epoll_watch(epoll_fd_, input_fd_, watch_input, true)) return false;
     input_registered_ = watch_input;
     return true;
 }
